@@ -1,0 +1,334 @@
+#include "core/graph.hpp"
+
+#include <algorithm>
+#include <unordered_set>
+
+#include "core/messages.hpp"
+#include "sqlite/graph_store.hpp"
+
+namespace qm {
+
+StoreSlot::StoreSlot() = default;
+StoreSlot::~StoreSlot() = default;
+StoreSlot::StoreSlot(StoreSlot&&) noexcept = default;
+StoreSlot& StoreSlot::operator=(StoreSlot&&) noexcept = default;
+StoreSlot::StoreSlot(const StoreSlot&) {}
+StoreSlot& StoreSlot::operator=(const StoreSlot&) {
+    ptr.reset();
+    return *this;
+}
+
+GraphCore::GraphCore()
+    : symbols(std::make_shared<SymbolTable>()), arena(std::make_shared<BlobArena>()) {}
+GraphCore::~GraphCore() = default;
+GraphCore::GraphCore(GraphCore&&) noexcept = default;
+GraphCore& GraphCore::operator=(GraphCore&&) noexcept = default;
+
+namespace {
+
+// Grows a vector geometrically even when asked for an exact size, so repeated small
+// batches stay amortised constant time per element.
+template <class V>
+void reserve_for(V& v, std::size_t extra) {
+    std::size_t need = v.size() + extra;
+    if (need > v.capacity()) v.reserve(std::max(need, v.capacity() * 2));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- insertion
+
+Result<std::uint64_t> GraphCore::add_node(std::optional<std::string> external_id,
+                                          std::vector<std::string> labels, PropertyMap properties) {
+    std::vector<NewNodeRecord> one(1);
+    one[0].external_id = std::move(external_id);
+    one[0].labels = std::move(labels);
+    one[0].properties = std::move(properties);
+    QM_TRY(ids, add_nodes(std::move(one)));
+    return ids[0];
+}
+
+Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t target,
+                                          std::string edge_type, PropertyMap properties) {
+    std::vector<NewEdgeRecord> one(1);
+    one[0].source = source;
+    one[0].target = target;
+    one[0].edge_type = std::move(edge_type);
+    one[0].properties = std::move(properties);
+    QM_TRY(ids, add_edges(std::move(one)));
+    return ids[0];
+}
+
+Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records) {
+    std::vector<NodeRecord> prepared;
+    std::vector<std::uint64_t> hashes;
+    prepared.reserve(records.size());  // the batch set below views into these strings
+    hashes.reserve(records.size());
+    std::unordered_set<std::string_view> batch_ids;
+    auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        NewNodeRecord& rec = records[i];
+        for (const auto& label : rec.labels)
+            if (label.empty()) return fail(std::string(msg::kLabelEmpty));
+        QM_CHECK(validate_properties(rec.properties));
+        if (next_node_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kNodeIdOverflow));
+        std::uint64_t id = next_node_id + i;
+        std::string external_id =
+            rec.external_id ? std::move(*rec.external_id) : "node:" + std::to_string(id);
+        if (external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
+        std::uint64_t h = ExternalIdIndex::hash(external_id);
+        if (external_ids.find(external_id, h, key_of)) return fail(msg::external_id_exists(external_id));
+        NodeRecord& node = prepared.emplace_back();
+        node.id = id;
+        node.external_id = std::move(external_id);
+        node.labels = std::move(rec.labels);
+        node.properties = std::move(rec.properties);
+        if (records.size() > 1 && !batch_ids.insert(node.external_id).second)
+            return fail(msg::external_id_exists(node.external_id));
+        hashes.push_back(h);
+    }
+    if (store) QM_CHECK(store_nodes(prepared));
+    reserve_for(nodes, prepared.size());
+    external_ids.reserve(external_ids.size() + prepared.size());
+    std::vector<std::uint64_t> ids;
+    ids.reserve(prepared.size());
+    for (std::size_t i = 0; i < prepared.size(); ++i) {
+        NodeRecord& node = prepared[i];
+        ids.push_back(node.id);
+        place_node(node.id, std::move(node.external_id), node.labels, node.properties, hashes[i]);
+    }
+    return ids;
+}
+
+Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecord> records) {
+    std::vector<EdgeRecord> prepared;
+    prepared.reserve(records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        NewEdgeRecord& rec = records[i];
+        if (rec.edge_type.empty()) return fail(std::string(msg::kEdgeTypeEmpty));
+        QM_CHECK(validate_properties(rec.properties));
+        if (!node_exists(rec.source)) return fail(msg::node_not_found(rec.source));
+        if (!node_exists(rec.target)) return fail(msg::node_not_found(rec.target));
+        if (next_edge_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kEdgeIdOverflow));
+        EdgeRecord& edge = prepared.emplace_back();
+        edge.id = next_edge_id + i;
+        edge.source = rec.source;
+        edge.target = rec.target;
+        edge.edge_type = std::move(rec.edge_type);
+        edge.properties = std::move(rec.properties);
+    }
+    if (store) QM_CHECK(store_edges(prepared));
+    reserve_for(edges, prepared.size());
+    std::vector<std::uint64_t> ids;
+    ids.reserve(prepared.size());
+    for (const EdgeRecord& edge : prepared) {
+        ids.push_back(edge.id);
+        place_edge(edge);
+    }
+    if (store) apply_compaction_rule_after_commit();
+    return ids;
+}
+
+Status GraphCore::insert_node_record(const NodeRecord& record) {
+    std::uint64_t h = ExternalIdIndex::hash(record.external_id);
+    auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
+    if (external_ids.find(record.external_id, h, key_of))
+        return fail(msg::external_id_exists(record.external_id));
+    if (record.id == ~std::uint64_t{0}) return fail(std::string(msg::kNodeIdOverflow));
+    if (node_exists(record.id)) return fail(msg::node_id_exists(record.id));
+    if (record.external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
+    place_node(record.id, record.external_id, record.labels, record.properties, h);
+    return ok();
+}
+
+Status GraphCore::insert_edge_record(const EdgeRecord& record) {
+    if (record.id == ~std::uint64_t{0} || record.source == ~std::uint64_t{0} ||
+        record.target == ~std::uint64_t{0})
+        return fail(std::string(msg::kEdgeIdOverflow));
+    if (edge_exists(record.id)) return fail(msg::edge_id_exists(record.id));
+    place_edge(record);
+    return ok();
+}
+
+Status GraphCore::insert_loaded_edge(const EdgeRecord& record) {
+    if (!node_exists(record.source)) return fail(msg::node_not_found(record.source));
+    if (!node_exists(record.target)) return fail(msg::node_not_found(record.target));
+    return insert_edge_record(record);
+}
+
+void GraphCore::grow_adjacency(std::uint64_t id) {
+    if (nodes.size() <= id) nodes.resize(id + 1);
+    if (delta_out.size() <= id) delta_out.resize(id + 1);
+    if (delta_in.size() <= id) delta_in.resize(id + 1);
+}
+
+void GraphCore::place_node(std::uint64_t id, std::string external_id,
+                           std::span<const std::string> labels, const PropertyMap& properties,
+                           std::uint64_t hash) {
+    grow_adjacency(id);
+    NodeSlot& slot = nodes[id];
+    slot.labels.reserve(labels.size());
+    for (const auto& label : labels) {
+        Symbol sym = symbols->intern(label);
+        slot.labels.push_back(sym);
+        label_index[sym].insert(id);
+    }
+    slot.props = pack_properties(properties, *symbols, *arena);
+    node_property_index.index(id, slot.props);
+    slot.external_id = std::move(external_id);
+    external_ids.insert(hash, id);
+    next_node_id = std::max(next_node_id, id + 1);
+    ++live_nodes_;
+}
+
+void GraphCore::place_edge(const EdgeRecord& record) {
+    std::uint64_t id = record.id;
+    if (edges.size() <= id) edges.resize(id + 1);
+    grow_adjacency(record.source);
+    grow_adjacency(record.target);
+    delta_out[record.source].push_back(id);
+    delta_in[record.target].push_back(id);
+    delta_edges_ += 1;
+    EdgeSlot& slot = edges[id];
+    slot.source = record.source;
+    slot.target = record.target;
+    slot.type = symbols->intern(record.edge_type);
+    edge_type_index[slot.type].insert(id);
+    slot.props = pack_properties(record.properties, *symbols, *arena);
+    edge_property_index.index(id, slot.props);
+    next_edge_id = std::max(next_edge_id, id + 1);
+    ++live_edges_;
+}
+
+// ---------------------------------------------------------------- lookups
+
+std::optional<NodeRecord> GraphCore::get_node(std::uint64_t id) const {
+    if (!node_exists(id)) return std::nullopt;
+    const NodeSlot& slot = nodes[id];
+    NodeRecord rec;
+    rec.id = id;
+    rec.external_id = slot.external_id;
+    rec.labels.reserve(slot.labels.size());
+    for (Symbol sym : slot.labels) rec.labels.emplace_back(symbols->text(sym));
+    rec.properties = unpack_properties(slot.props, *symbols);
+    return rec;
+}
+
+std::optional<EdgeRecord> GraphCore::get_edge(std::uint64_t id) const {
+    if (!edge_exists(id)) return std::nullopt;
+    const EdgeSlot& slot = edges[id];
+    EdgeRecord rec;
+    rec.id = id;
+    rec.source = slot.source;
+    rec.target = slot.target;
+    rec.edge_type = std::string(symbols->text(slot.type));
+    rec.properties = unpack_properties(slot.props, *symbols);
+    return rec;
+}
+
+std::optional<std::uint64_t> GraphCore::get_node_id(std::string_view external_id) const {
+    if (external_id.empty()) return std::nullopt;
+    auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
+    return external_ids.find(external_id, ExternalIdIndex::hash(external_id), key_of);
+}
+
+std::vector<std::uint64_t> GraphCore::node_ids() const {
+    std::vector<std::uint64_t> out;
+    out.reserve(live_nodes_);
+    for (std::uint64_t i = 0; i < nodes.size(); ++i)
+        if (nodes[i].occupied()) out.push_back(i);
+    return out;
+}
+
+std::vector<std::uint64_t> GraphCore::edge_ids() const {
+    std::vector<std::uint64_t> out;
+    out.reserve(live_edges_);
+    for (std::uint64_t i = 0; i < edges.size(); ++i)
+        if (edges[i].occupied()) out.push_back(i);
+    return out;
+}
+
+namespace {
+
+std::vector<std::uint64_t> ids_under(const std::unordered_map<Symbol, IdSet>& index,
+                                     const SymbolTable& symbols, std::string_view text) {
+    auto sym = symbols.find(text);
+    if (!sym) return {};
+    auto it = index.find(*sym);
+    if (it == index.end()) return {};
+    auto ids = it->second.ids();
+    return {ids.begin(), ids.end()};
+}
+
+}  // namespace
+
+std::vector<std::uint64_t> GraphCore::nodes_with_label(std::string_view label) const {
+    return ids_under(label_index, *symbols, label);
+}
+
+std::vector<std::uint64_t> GraphCore::edges_by_type(std::string_view edge_type) const {
+    return ids_under(edge_type_index, *symbols, edge_type);
+}
+
+std::vector<std::uint64_t> GraphCore::nodes_with_property(
+    std::string_view key, const std::optional<PropertyValue>& value) const {
+    auto sym = symbols->find(key);
+    if (!value) return node_property_index.with_key(sym);
+    return node_property_index.with_value(sym, *value, [&](std::uint64_t id, ValueView& out) {
+        return find_property(nodes[id].props, *sym, out);
+    });
+}
+
+std::vector<std::uint64_t> GraphCore::edges_with_property(
+    std::string_view key, const std::optional<PropertyValue>& value) const {
+    auto sym = symbols->find(key);
+    if (!value) return edge_property_index.with_key(sym);
+    return edge_property_index.with_value(sym, *value, [&](std::uint64_t id, ValueView& out) {
+        return find_property(edges[id].props, *sym, out);
+    });
+}
+
+// ---------------------------------------------------------------- lifecycle
+
+GraphCore GraphCore::snapshot() const {
+    GraphCore copy(*this);  // the store slot copies as empty
+    copy.loaded_op_seq.reset();
+    copy.stale = false;
+    copy.warnings.clear();
+    return copy;
+}
+
+Status GraphCore::ensure_store_current() {
+    if (!store) return ok();
+    QM_TRY(seq, store->current_op_seq());
+    if (stale || !loaded_op_seq || *loaded_op_seq != seq) return fail(std::string(msg::kStale));
+    return ok();
+}
+
+Status GraphCore::store_nodes(std::span<const NodeRecord> records) {
+    QM_CHECK(ensure_store_current());
+    QM_CHECK(store->insert_nodes(records));
+    note_committed_write();
+    return ok();
+}
+
+Status GraphCore::store_edges(std::span<const EdgeRecord> records) {
+    QM_CHECK(ensure_store_current());
+    QM_CHECK(store->insert_edges(records));
+    note_committed_write();
+    return ok();
+}
+
+void GraphCore::note_committed_write() {
+    // The write is durable: failing now would invite a retry that duplicates it. Keep the
+    // records, refuse further writes until refresh(), and say so as a warning.
+    auto seq = store->current_op_seq();
+    if (seq) {
+        loaded_op_seq = *seq;
+    } else {
+        stale = true;
+        warnings.push_back(seq.error());
+    }
+}
+
+}  // namespace qm

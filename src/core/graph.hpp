@@ -1,0 +1,198 @@
+// GraphCore: the whole graph in memory and the single owner of every record, index,
+// the adjacency and (for a file-backed graph) the store. Every other subsystem is an
+// operation over it. Records are append-only: nothing is removed or updated in place.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "core/external_ids.hpp"
+#include "core/id_set.hpp"
+#include "core/packed_props.hpp"
+#include "core/property_index.hpp"
+#include "core/records.hpp"
+#include "core/result.hpp"
+#include "core/segment.hpp"
+#include "core/symbols.hpp"
+
+namespace qm {
+
+class GraphStore;
+
+// A node slot; vacant when external_id is empty (a live node's external id never is).
+struct NodeSlot {
+    std::string external_id;
+    std::vector<Symbol> labels;
+    PackedProps props = nullptr;
+    bool occupied() const { return !external_id.empty(); }
+};
+
+// An edge slot; vacant when type is kNoSymbol.
+struct EdgeSlot {
+    std::uint64_t source = 0;
+    std::uint64_t target = 0;
+    PackedProps props = nullptr;
+    Symbol type = kNoSymbol;
+    bool occupied() const { return type != kNoSymbol; }
+};
+
+// The edges of one node in one direction: the compacted slice, then the delta list.
+// Together they are in ascending edge-id order.
+struct EdgeIdRange {
+    std::span<const std::uint64_t> compacted;
+    std::span<const std::uint64_t> delta;
+
+    std::size_t size() const { return compacted.size() + delta.size(); }
+    template <class F>
+    void for_each(F&& f) const {
+        for (std::uint64_t e : compacted) f(e);
+        for (std::uint64_t e : delta) f(e);
+    }
+};
+
+// Owns a store but copies as empty, so a copy of the graph never reaches the file.
+struct StoreSlot {
+    std::unique_ptr<GraphStore> ptr;
+    StoreSlot();
+    ~StoreSlot();
+    StoreSlot(StoreSlot&&) noexcept;
+    StoreSlot& operator=(StoreSlot&&) noexcept;
+    StoreSlot(const StoreSlot&);
+    StoreSlot& operator=(const StoreSlot&);
+    GraphStore* operator->() const { return ptr.get(); }
+    explicit operator bool() const { return ptr != nullptr; }
+};
+
+class GraphCore {
+public:
+    GraphCore();
+    ~GraphCore();
+    GraphCore(GraphCore&&) noexcept;
+    GraphCore& operator=(GraphCore&&) noexcept;
+
+    // ---- insertion (all-or-nothing; an error text on failure) ----
+    [[nodiscard]] Result<std::uint64_t> add_node(std::optional<std::string> external_id,
+                                                 std::vector<std::string> labels,
+                                                 PropertyMap properties);
+    [[nodiscard]] Result<std::vector<std::uint64_t>> add_nodes(std::vector<NewNodeRecord> records);
+    [[nodiscard]] Result<std::uint64_t> add_edge(std::uint64_t source, std::uint64_t target,
+                                                 std::string edge_type, PropertyMap properties);
+    [[nodiscard]] Result<std::vector<std::uint64_t>> add_edges(std::vector<NewEdgeRecord> records);
+    [[nodiscard]] Status insert_node_record(const NodeRecord& record);
+    [[nodiscard]] Status insert_edge_record(const EdgeRecord& record);
+    [[nodiscard]] Status insert_loaded_edge(const EdgeRecord& record);
+
+    // ---- lookups (never fail) ----
+    bool node_exists(std::uint64_t id) const { return id < nodes.size() && nodes[id].occupied(); }
+    bool edge_exists(std::uint64_t id) const { return id < edges.size() && edges[id].occupied(); }
+    std::optional<NodeRecord> get_node(std::uint64_t id) const;
+    std::optional<EdgeRecord> get_edge(std::uint64_t id) const;
+    std::optional<std::uint64_t> get_node_id(std::string_view external_id) const;
+    std::vector<std::uint64_t> node_ids() const;
+    std::vector<std::uint64_t> edge_ids() const;
+    std::uint64_t node_count() const { return live_nodes_; }
+    std::uint64_t edge_count() const { return live_edges_; }
+    std::vector<std::uint64_t> nodes_with_label(std::string_view label) const;
+    std::vector<std::uint64_t> edges_by_type(std::string_view edge_type) const;
+    std::vector<std::uint64_t> nodes_with_property(std::string_view key,
+                                                   const std::optional<PropertyValue>& value) const;
+    std::vector<std::uint64_t> edges_with_property(std::string_view key,
+                                                   const std::optional<PropertyValue>& value) const;
+    std::string_view edge_type_of(std::uint64_t edge_id) const { return symbols->text(edges[edge_id].type); }
+    PropertyMap node_properties_of(std::uint64_t id) const { return unpack_properties(nodes[id].props, *symbols); }
+    PropertyMap edge_properties_of(std::uint64_t id) const { return unpack_properties(edges[id].props, *symbols); }
+
+    // ---- adjacency ----
+    // The node's compacted edges followed by its delta list; no existence check.
+    EdgeIdRange edge_ids_for_node(std::uint64_t node, bool outgoing) const {
+        EdgeIdRange r;
+        r.compacted = compacted_segment.edges_of(node, outgoing);
+        const auto& delta = outgoing ? delta_out : delta_in;
+        if (node < delta.size()) r.delta = delta[node];
+        return r;
+    }
+    std::uint64_t delta_edge_count() const { return delta_edges_; }
+
+    // ---- lifecycle ----
+    // Opens or creates the database at path and loads the whole graph from it.
+    [[nodiscard]] static Result<GraphCore> open(const std::string& path);
+    // An independent copy without store or op-log mark.
+    GraphCore snapshot() const;
+    // Fails with the staleness message when the file changed under this handle.
+    [[nodiscard]] Status ensure_store_current();
+    bool has_store() const { return static_cast<bool>(store); }
+
+    // ---- compaction ----
+    // Folds every edge into a fresh CSR segment (ascending edge ids per node) and empties
+    // the deltas; with a store, checks staleness first and saves the segment cache.
+    [[nodiscard]] Status compact_segments();
+    void rebuild_compacted_segment();
+    void clear_delta_segments();
+    // Whether the rule after an edge batch or transaction commit asks for compaction.
+    bool compaction_due() const;
+    // Runs the rule after a committed write: failures become warnings, never errors,
+    // because the write itself has already succeeded.
+    void apply_compaction_rule_after_commit();
+
+    // ---- data (names as used by every subsystem) ----
+    std::vector<NodeSlot> nodes;
+    std::vector<EdgeSlot> edges;
+    std::vector<std::optional<VariableRecord>> variables;
+    std::vector<std::optional<FactorRecord>> factors;
+    std::unordered_map<std::uint64_t, FactorTableRecord> factor_tables;
+    std::unordered_map<std::uint64_t, std::vector<double>> posteriors;
+    std::vector<std::optional<EvidenceRecord>> evidence;
+    std::vector<std::optional<TraceRecord>> traces;
+    ComputeSegment compacted_segment;
+    std::vector<std::vector<std::uint64_t>> delta_out;
+    std::vector<std::vector<std::uint64_t>> delta_in;
+    ExternalIdIndex external_ids;
+    std::unordered_map<Symbol, IdSet> label_index;
+    std::unordered_map<Symbol, IdSet> edge_type_index;
+    PropertyIndex node_property_index;
+    PropertyIndex edge_property_index;
+    std::uint64_t next_node_id = 0;
+    std::uint64_t next_edge_id = 0;
+    std::uint64_t next_variable_id = 0;
+    std::uint64_t next_factor_id = 0;
+    std::uint64_t next_evidence_id = 0;
+    std::uint64_t next_trace_id = 0;
+    std::optional<std::uint64_t> loaded_op_seq;
+    StoreSlot store;
+    // Append-only tables shared with snapshots.
+    std::shared_ptr<SymbolTable> symbols;
+    std::shared_ptr<BlobArena> arena;
+    // Set when a committed write could not re-read the op-log sequence: the next write
+    // must refuse until refresh().
+    bool stale = false;
+    // Non-fatal conditions of the last operation (a committed write whose follow-up work
+    // failed); the Python layer turns each into a RuntimeWarning and clears the list.
+    std::vector<std::string> warnings;
+
+private:
+    GraphCore(const GraphCore&) = default;
+    GraphCore& operator=(const GraphCore&) = default;
+
+    void grow_adjacency(std::uint64_t id);
+    std::string_view external_id_of(std::uint64_t id) const { return nodes[id].external_id; }
+    // Places a validated node whose external id and slot are known to be free.
+    void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
+                    const PropertyMap& properties, std::uint64_t hash);
+    void place_edge(const EdgeRecord& record);
+    [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
+    [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
+    // Re-reads the op-log sequence after a committed store write.
+    void note_committed_write();
+
+    std::uint64_t live_nodes_ = 0;
+    std::uint64_t live_edges_ = 0;
+    std::uint64_t delta_edges_ = 0;
+};
+
+}  // namespace qm

@@ -1,0 +1,112 @@
+#include "core/packed_props.hpp"
+
+#include <algorithm>
+
+namespace qm {
+
+PropertyValue ValueView::to_value() const {
+    switch (kind) {
+        case ValueKind::Bool: return PropertyValue(b);
+        case ValueKind::Int: return PropertyValue(i);
+        case ValueKind::Float: return PropertyValue(f);
+        case ValueKind::String: return PropertyValue(std::string(s));
+    }
+    return PropertyValue(false);
+}
+
+bool ValueView::operator==(const PropertyValue& v) const {
+    if (kind_of(v) != kind) return false;
+    switch (kind) {
+        case ValueKind::Bool: return std::get<bool>(v) == b;
+        case ValueKind::Int: return std::get<std::int64_t>(v) == i;
+        case ValueKind::Float: {
+            // Same encoded text: for finite doubles that is the same bit pattern.
+            double g = std::get<double>(v);
+            return std::memcmp(&g, &f, 8) == 0;
+        }
+        case ValueKind::String: return std::get<std::string>(v) == s;
+    }
+    return false;
+}
+
+std::byte* BlobArena::allocate(std::size_t size) {
+    used_total_ += size;
+    if (size > kChunkSize / 4) {
+        // Large blobs get a chunk of their own, placed before the current one so the
+        // current chunk's free space stays usable.
+        auto big = std::make_unique<std::byte[]>(size);
+        std::byte* p = big.get();
+        chunks_.insert(chunks_.end() - (chunks_.empty() ? 0 : 1), std::move(big));
+        return p;
+    }
+    if (chunk_used_ + size > kChunkSize) {
+        chunks_.push_back(std::make_unique<std::byte[]>(kChunkSize));
+        chunk_used_ = 0;
+    }
+    std::byte* p = chunks_.back().get() + chunk_used_;
+    chunk_used_ += size;
+    return p;
+}
+
+PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobArena& arena) {
+    if (map.empty()) return nullptr;
+    std::size_t size = 4;
+    for (const auto& [key, value] : map) {
+        size += 5;
+        switch (kind_of(value)) {
+            case ValueKind::Bool: size += 1; break;
+            case ValueKind::Int:
+            case ValueKind::Float: size += 8; break;
+            case ValueKind::String: size += 4 + std::get<std::string>(value).size(); break;
+        }
+    }
+    std::byte* blob = arena.allocate(size);
+    std::byte* p = blob;
+    auto put = [&p](const void* src, std::size_t n) { std::memcpy(p, src, n); p += n; };
+    std::uint32_t count = static_cast<std::uint32_t>(map.size());
+    put(&count, 4);
+    for (const auto& [key, value] : map) {
+        Symbol sym = symbols.intern(key);
+        put(&sym, 4);
+        auto kind = static_cast<std::uint8_t>(kind_of(value));
+        put(&kind, 1);
+        switch (kind_of(value)) {
+            case ValueKind::Bool: {
+                std::uint8_t b = std::get<bool>(value) ? 1 : 0;
+                put(&b, 1);
+                break;
+            }
+            case ValueKind::Int: put(&std::get<std::int64_t>(value), 8); break;
+            case ValueKind::Float: put(&std::get<double>(value), 8); break;
+            case ValueKind::String: {
+                const auto& s = std::get<std::string>(value);
+                std::uint32_t len = static_cast<std::uint32_t>(s.size());
+                put(&len, 4);
+                put(s.data(), s.size());
+                break;
+            }
+        }
+    }
+    return blob;
+}
+
+PropertyMap unpack_properties(PackedProps blob, const SymbolTable& symbols) {
+    PropertyMap map;
+    for_each_property(blob, [&](Symbol key, const ValueView& v) {
+        map.set(std::string(symbols.text(key)), v.to_value());
+    });
+    return map;
+}
+
+bool find_property(PackedProps blob, Symbol key, ValueView& out) {
+    bool found = false;
+    for_each_property(blob, [&](Symbol k, const ValueView& v) {
+        if (!found && k == key) {
+            out = v;
+            found = true;
+        }
+    });
+    return found;
+}
+
+}  // namespace qm

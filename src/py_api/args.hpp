@@ -1,0 +1,34 @@
+// Conversions of single Python arguments. Each returns false with a Python error set;
+// type mismatches are raised as TypeError "argument '{name}': {reason}".
+#pragma once
+
+#include "py_api/pyref.hpp"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::py {
+
+// Ints and objects with __index__, 0 .. 2^64-1; out of range raises OverflowError.
+bool to_u64(PyObject* o, std::string_view name, std::uint64_t& out);
+// A str (or subclass), as UTF-8.
+bool to_text(PyObject* o, std::string_view name, std::string& out);
+// Any sequence of str except a str itself.
+bool to_text_list(PyObject* o, std::string_view name, std::vector<std::string>& out);
+// Any sequence of ids except a str.
+bool to_u64_list(PyObject* o, std::string_view name, std::vector<std::uint64_t>& out);
+// Ints and floats.
+bool to_f64(PyObject* o, std::string_view name, double& out);
+
+// UTF-8 view of a str; false with the error set (e.g. lone surrogates).
+bool utf8_of(PyObject* str, std::string_view& out);
+
+// New Python objects from engine values.
+PyObject* py_text(std::string_view text);
+PyObject* py_u64(std::uint64_t v);
+PyObject* py_u64_list(const std::vector<std::uint64_t>& ids);
+PyObject* py_text_list(const std::vector<std::string>& texts);
+
+}  // namespace qm::py

@@ -1,0 +1,79 @@
+// The thread-bound handle objects (Graph, GraphSnapshot) and their borrow discipline.
+// A Graph holds a shared, reference-counted cell with one GraphCore; a GraphSnapshot owns
+// its own GraphCore. Both refuse use from a thread other than their creator's.
+#pragma once
+
+#include "py_api/pyref.hpp"
+
+#include <memory>
+
+#include "core/graph.hpp"
+
+namespace qm::py {
+
+enum class Borrow { Shared, Exclusive };
+
+// Borrow state: a count of shared borrows, or -1 for one exclusive borrow.
+struct BorrowFlag {
+    int state = 0;
+};
+
+struct GraphCell {
+    GraphCore core;
+    BorrowFlag flag;
+};
+
+struct GraphObject {
+    PyObject_HEAD
+    std::shared_ptr<GraphCell> cell;
+    unsigned long thread;
+    BorrowFlag flag;
+};
+
+struct SnapshotObject {
+    PyObject_HEAD
+    GraphCore* core;
+    unsigned long thread;
+    BorrowFlag flag;
+};
+
+// Holds one borrow of a flag for its lifetime.
+class BorrowGuard {
+public:
+    BorrowGuard() = default;
+    BorrowGuard(const BorrowGuard&) = delete;
+    BorrowGuard& operator=(const BorrowGuard&) = delete;
+    ~BorrowGuard() { release(); }
+
+    // False (nothing held) on conflict; the caller raises.
+    bool acquire(BorrowFlag& flag, Borrow mode) {
+        if (mode == Borrow::Exclusive) {
+            if (flag.state != 0) return false;
+            flag.state = -1;
+        } else {
+            if (flag.state < 0) return false;
+            ++flag.state;
+        }
+        flag_ = &flag;
+        mode_ = mode;
+        return true;
+    }
+    void release() {
+        if (!flag_) return;
+        if (mode_ == Borrow::Exclusive) flag_->state = 0;
+        else --flag_->state;
+        flag_ = nullptr;
+    }
+
+private:
+    BorrowFlag* flag_ = nullptr;
+    Borrow mode_ = Borrow::Shared;
+};
+
+// "Already borrowed" (exclusive wanted) or "Already mutably borrowed" (shared wanted).
+PyObject* raise_borrow_conflict(Borrow wanted);
+
+// Wraps a copy of a graph in a new GraphSnapshot bound to the current thread.
+PyObject* make_snapshot(PyObject* any_module_object, GraphCore core);
+
+}  // namespace qm::py

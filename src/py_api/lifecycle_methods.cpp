@@ -1,0 +1,26 @@
+// Graph methods over the graph's life: copies now; refresh and compaction with storage.
+#include "py_api/graph_methods.hpp"
+#include "py_api/handles.hpp"
+#include "py_api/methods.hpp"
+
+namespace qm::py {
+
+namespace {
+
+PyObject* snapshot(Call& c) {
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    return make_snapshot(c.self(), g->snapshot());
+}
+
+constexpr MethodDef kLifecycle[] = {
+    {"snapshot", "", Borrow::Shared, snapshot},
+};
+
+}  // namespace
+
+void add_lifecycle_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>&) {
+    append_methods<kLifecycle, std::size(kLifecycle), Owner::Graph>(graph);
+}
+
+}  // namespace qm::py

@@ -1,0 +1,248 @@
+#include "py_api/properties.hpp"
+
+#include <cmath>
+#include <string>
+#include <string_view>
+
+#include "core/messages.hpp"
+#include "py_api/args.hpp"
+#include "py_api/errors.hpp"
+
+namespace qm::py {
+
+bool property_value_from_py(PyObject* o, PropertyValue& out) {
+    if (PyBool_Check(o)) {
+        out = PropertyValue(o == Py_True);
+        return true;
+    }
+    if (PyLong_Check(o)) {
+        long long v = PyLong_AsLongLong(o);
+        if (v == -1 && PyErr_Occurred()) return false;  // OverflowError, as the interpreter says
+        out = PropertyValue(static_cast<std::int64_t>(v));
+        return true;
+    }
+    if (PyFloat_Check(o)) {
+        double v = PyFloat_AS_DOUBLE(o);
+        if (!std::isfinite(v)) {
+            raise_value_error("float property values must be finite");
+            return false;
+        }
+        out = PropertyValue(v);
+        return true;
+    }
+    if (PyUnicode_Check(o)) {
+        std::string_view s;
+        if (!utf8_of(o, s)) return false;
+        out = PropertyValue(std::string(s));
+        return true;
+    }
+    raise_value_error("property values must be str, int, float, or bool");
+    return false;
+}
+
+bool properties_from_py(PyObject* dict, PropertyMap& out) {
+    out = PropertyMap();
+    if (!dict || dict == Py_None) return true;
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    Py_ssize_t size = PyDict_GET_SIZE(dict);
+    out.reserve(static_cast<std::size_t>(size));
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (PyDict_GET_SIZE(dict) != size) {
+            raise_runtime_error("dictionary changed size during iteration");
+            return false;
+        }
+        if (!PyUnicode_Check(key)) {
+            raise_value_error("property keys must be strings");
+            return false;
+        }
+        std::string_view k;
+        if (!utf8_of(key, k)) return false;
+        PropertyValue v;
+        if (!property_value_from_py(value, v)) return false;
+        out.set(std::string(k), std::move(v));
+    }
+    return true;
+}
+
+PyObject* property_value_to_py(const PropertyValue& v) {
+    switch (kind_of(v)) {
+        case ValueKind::Bool: return PyBool_FromLong(std::get<bool>(v));
+        case ValueKind::Int: return PyLong_FromLongLong(std::get<std::int64_t>(v));
+        case ValueKind::Float: return PyFloat_FromDouble(std::get<double>(v));
+        case ValueKind::String: return py_text(std::get<std::string>(v));
+    }
+    Py_RETURN_NONE;
+}
+
+PyObject* property_map_to_py(const PropertyMap& map) {
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict) return nullptr;
+    for (const auto& [key, value] : map) {
+        PyRef k = PyRef::steal(py_text(key));
+        PyRef v = PyRef::steal(property_value_to_py(value));
+        if (!k || !v || PyDict_SetItem(dict.get(), k.get(), v.get()) < 0) return nullptr;
+    }
+    return dict.release();
+}
+
+// ------------------------------------------------------------------ record dictionaries
+
+namespace {
+
+// The fields of one record dict, captured in a single walk that compares key text, so no
+// Python code (a key's __eq__ or __hash__) runs while the dict is read.
+struct RecordFields {
+    PyRef values[4];
+};
+
+bool capture_fields(PyObject* dict, const std::string& record_name,
+                    const std::string_view* allowed, int n_allowed, RecordFields& out) {
+    Py_ssize_t pos = 0;
+    PyObject* key;
+    PyObject* value;
+    while (PyDict_Next(dict, &pos, &key, &value)) {
+        if (!PyUnicode_Check(key)) {
+            raise_value_error(record_name + " keys must be strings");
+            return false;
+        }
+        std::string_view k;
+        if (!utf8_of(key, k)) return false;
+        int found = -1;
+        for (int i = 0; i < n_allowed; ++i)
+            if (allowed[i] == k) found = i;
+        if (found < 0) {
+            raise_value_error(record_name + " has unknown field " + quoted(k));
+            return false;
+        }
+        out.values[found] = PyRef::borrow(value);
+    }
+    return true;
+}
+
+bool absent(const PyRef& v) { return !v || v.get() == Py_None; }
+
+bool optional_dict(const PyRef& v, std::string_view key) {
+    if (absent(v) || PyDict_Check(v.get())) return true;
+    raise_value_error("optional record field " + quoted(key) + " must be a dict");
+    return false;
+}
+
+std::string record_field(std::size_t i, std::string_view key) {
+    return "record " + std::to_string(i) + " field " + quoted(key);
+}
+
+bool required_u64(const PyRef& v, std::size_t i, std::string_view key, std::uint64_t& out) {
+    if (!v) {
+        raise_value_error("record " + std::to_string(i) + " missing " + quoted(key));
+        return false;
+    }
+    PyRef index = PyRef::steal(PyNumber_Index(v.get()));
+    unsigned long long n = 0;
+    if (index) n = PyLong_AsUnsignedLongLong(index.get());
+    if (!index || (n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        PyErr_Clear();
+        raise_value_error(record_field(i, key) + " must be an int");
+        return false;
+    }
+    out = n;
+    return true;
+}
+
+bool labels_from_py(PyObject* v, std::vector<std::string>& out) {
+    bool ok = !PyUnicode_Check(v) && PySequence_Check(v);
+    if (ok) {
+        Py_ssize_t n = PySequence_Size(v);
+        ok = n >= 0;
+        for (Py_ssize_t i = 0; ok && i < n; ++i) {
+            PyRef item = PyRef::steal(PySequence_GetItem(v, i));
+            std::string_view s;
+            ok = item && PyUnicode_Check(item.get()) && utf8_of(item.get(), s);
+            if (ok) out.emplace_back(s);
+        }
+    }
+    if (!ok) {
+        PyErr_Clear();
+        raise_value_error("optional record field \"labels\" must be a list of strings");
+    }
+    return ok;
+}
+
+constexpr std::string_view kNodeFields[] = {"external_id", "labels", "properties"};
+constexpr std::string_view kEdgeFields[] = {"source", "target", "edge_type", "properties"};
+
+}  // namespace
+
+bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out) {
+    if (!PyList_Check(records)) {
+        raise_value_error("add_nodes records must be a list");
+        return false;
+    }
+    out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
+    // The list is re-measured each turn: converting a label sequence may run Python code.
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
+        PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
+        std::string name = "node record " + std::to_string(i);
+        if (!PyDict_Check(element.get())) {
+            raise_value_error(name + " must be a dict");
+            return false;
+        }
+        RecordFields f;
+        if (!capture_fields(element.get(), name, kNodeFields, 3, f)) return false;
+        if (!optional_dict(f.values[2], "properties")) return false;
+        NewNodeRecord& rec = out.emplace_back();
+        if (!absent(f.values[0])) {
+            std::string_view s;
+            if (!PyUnicode_Check(f.values[0].get())) {
+                raise_value_error("optional record field \"external_id\" must be a string");
+                return false;
+            }
+            if (!utf8_of(f.values[0].get(), s)) return false;
+            rec.external_id = std::string(s);
+        }
+        if (!absent(f.values[1]) && !labels_from_py(f.values[1].get(), rec.labels)) return false;
+        if (!properties_from_py(absent(f.values[2]) ? nullptr : f.values[2].get(), rec.properties))
+            return false;
+    }
+    return true;
+}
+
+bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out) {
+    if (!PyList_Check(records)) {
+        raise_value_error("add_edges records must be a list");
+        return false;
+    }
+    out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
+        PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
+        std::size_t pos = static_cast<std::size_t>(i);
+        std::string name = "edge record " + std::to_string(i);
+        if (!PyDict_Check(element.get())) {
+            raise_value_error(name + " must be a dict");
+            return false;
+        }
+        RecordFields f;
+        if (!capture_fields(element.get(), name, kEdgeFields, 4, f)) return false;
+        if (!optional_dict(f.values[3], "properties")) return false;
+        NewEdgeRecord& rec = out.emplace_back();
+        if (!required_u64(f.values[0], pos, "source", rec.source)) return false;
+        if (!required_u64(f.values[1], pos, "target", rec.target)) return false;
+        if (!f.values[2]) {
+            raise_value_error("record " + std::to_string(i) + " missing \"edge_type\"");
+            return false;
+        }
+        std::string_view type;
+        if (!PyUnicode_Check(f.values[2].get())) {
+            raise_value_error(record_field(pos, "edge_type") + " must be a string");
+            return false;
+        }
+        if (!utf8_of(f.values[2].get(), type)) return false;
+        rec.edge_type.assign(type);
+        if (!properties_from_py(absent(f.values[3]) ? nullptr : f.values[3].get(), rec.properties))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace qm::py

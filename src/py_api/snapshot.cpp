@@ -1,0 +1,54 @@
+// The GraphSnapshot class: a thread-bound, read-only owner of its own GraphCore copy.
+#include "py_api/errors.hpp"
+#include "py_api/graph_methods.hpp"
+#include "py_api/handles.hpp"
+#include "py_api/module_state.hpp"
+#include "py_api/types.hpp"
+
+namespace qm::py {
+
+namespace {
+
+void snapshot_dealloc(PyObject* self) {
+    auto* s = reinterpret_cast<SnapshotObject*>(self);
+    PyTypeObject* type = Py_TYPE(self);
+    if (s->thread != PyThread_get_thread_ident()) {
+        PyObject* exc = PyErr_GetRaisedException();
+        raise_runtime_error("quillmere::GraphSnapshot is unsendable, but is being dropped on another thread");
+        PyErr_WriteUnraisable(self);
+        PyErr_SetRaisedException(exc);
+    } else {
+        delete s->core;
+    }
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+}  // namespace
+
+PyObject* make_snapshot(PyObject* any, GraphCore core) {
+    ModuleState* st = state_of(any);
+    auto* type = reinterpret_cast<PyTypeObject*>(st->snapshot_type);
+    auto owned = std::make_unique<GraphCore>(std::move(core));
+    PyObject* self = type->tp_alloc(type, 0);
+    if (!self) return nullptr;
+    auto* s = reinterpret_cast<SnapshotObject*>(self);
+    s->core = owned.release();
+    s->thread = PyThread_get_thread_ident();
+    s->flag = BorrowFlag{};
+    return self;
+}
+
+PyObject* make_snapshot_type(PyObject* module) {
+    PyType_Slot slots[] = {
+        {Py_tp_dealloc, reinterpret_cast<void*>(snapshot_dealloc)},
+        {Py_tp_methods, method_lists().snapshot.data()},
+        {0, nullptr},
+    };
+    PyType_Spec spec = {"_quillmere.GraphSnapshot", sizeof(SnapshotObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                        slots};
+    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+}
+
+}  // namespace qm::py
