@@ -7,6 +7,8 @@ MethodLists& method_lists() {
     static MethodLists* lists = [] {
         auto* l = new MethodLists();
         add_entity_methods(l->graph, l->snapshot);
+        add_traversal_methods(l->graph, l->snapshot);
+        add_algorithm_methods(l->graph, l->snapshot);
         add_lifecycle_methods(l->graph, l->snapshot);
         l->graph.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
         l->snapshot.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});

@@ -18,6 +18,8 @@ MethodLists& method_lists();
 
 // Each adds its methods to the Graph list and, where it has read methods, the snapshot list.
 void add_entity_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
+void add_traversal_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
+void add_algorithm_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
 void add_lifecycle_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
 
 }  // namespace qm::py

@@ -1,0 +1,94 @@
+// Direction words, the adjacency primitives every walk rests on, and edge weights.
+// A node's edges per direction come in ascending edge-id order (compacted slice, then the
+// delta list), and every engine that walks edges relies on that order.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "core/graph.hpp"
+#include "core/result.hpp"
+
+namespace qm {
+
+enum class Direction { Out, In, Both };
+
+// "out"/"outgoing", "in"/"incoming", "both"/"all"; case-sensitive.
+[[nodiscard]] Result<Direction> parse_direction(std::string_view text);
+
+// A set of node ids with O(1) clear: marks are stamped with an epoch, so reusing one set
+// across many walks costs nothing per walk beyond the nodes it touches.
+class NodeMarks {
+public:
+    explicit NodeMarks(std::size_t size = 0) : stamp_(size, 0) {}
+    void reset(std::size_t size) {
+        if (stamp_.size() < size) stamp_.resize(size, 0);
+        if (++epoch_ == 0) {  // wrapped: clear for real
+            std::fill(stamp_.begin(), stamp_.end(), 0);
+            epoch_ = 1;
+        }
+    }
+    bool contains(std::uint64_t id) const { return id < stamp_.size() && stamp_[id] == epoch_; }
+    // Marks id; true when it was not marked before.
+    bool insert(std::uint64_t id) {
+        if (id >= stamp_.size()) stamp_.resize(id + 1, 0);
+        if (stamp_[id] == epoch_) return false;
+        stamp_[id] = epoch_;
+        return true;
+    }
+
+private:
+    std::vector<std::uint32_t> stamp_;
+    std::uint32_t epoch_ = 1;
+};
+
+// Optional edge-type filter resolved to a symbol once per call. A type no edge has
+// matches nothing.
+struct EdgeTypeFilter {
+    bool active = false;
+    Symbol symbol = kNoSymbol;
+    static EdgeTypeFilter make(const GraphCore& g, const std::optional<std::string>& type) {
+        EdgeTypeFilter f;
+        if (!type) return f;
+        f.active = true;
+        auto sym = g.symbols->find(*type);
+        f.symbol = sym ? *sym : kNoSymbol;
+        return f;
+    }
+    bool accepts(const EdgeSlot& e) const { return !active || (symbol != kNoSymbol && e.type == symbol); }
+};
+
+// Calls f(neighbour, edge_id) for every live edge of node in one direction that passes the
+// filter, in adjacency order. No dedup.
+template <class F>
+void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoing,
+                            const EdgeTypeFilter& filter, F&& f) {
+    g.edge_ids_for_node(node, outgoing).for_each([&](std::uint64_t e) {
+        if (e >= g.edges.size()) return;
+        const EdgeSlot& slot = g.edges[e];
+        if (!slot.occupied() || !filter.accepts(slot)) return;
+        f(outgoing ? slot.target : slot.source, e);
+    });
+}
+
+// Appends to out the not-yet-seen neighbours of node in one direction, marking them seen.
+void collect_neighbors(const GraphCore& g, std::uint64_t node, bool outgoing,
+                       const EdgeTypeFilter& filter, NodeMarks& seen, std::vector<std::uint64_t>& out);
+// The same, recording with each newly seen neighbour the edge that reached it first.
+void collect_neighbor_edges(const GraphCore& g, std::uint64_t node, bool outgoing,
+                            const EdgeTypeFilter& filter, NodeMarks& seen,
+                            std::vector<std::pair<std::uint64_t, std::uint64_t>>& out);
+// Out: outgoing only; In: incoming only; Both: outgoing then incoming sharing `seen`.
+// `seen` is reset by the call.
+void neighbors_for_direction(const GraphCore& g, std::uint64_t node, Direction direction,
+                             const EdgeTypeFilter& filter, NodeMarks& seen,
+                             std::vector<std::uint64_t>& out);
+
+// The edge's weight under key: 1.0 when absent; ints converted, floats as they are, strings
+// parsed; must be finite and not below zero.
+[[nodiscard]] Result<double> edge_weight(const GraphCore& g, std::uint64_t edge_id,
+                                         std::optional<Symbol> key);
+
+}  // namespace qm
