@@ -1,4 +1,5 @@
 // Graph methods over the graph's life: copies now; refresh and compaction with storage.
+#include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/handles.hpp"
 #include "py_api/methods.hpp"
@@ -13,7 +14,16 @@ PyObject* snapshot(Call& c) {
     return make_snapshot(c.self(), g->snapshot());
 }
 
+PyObject* compact(Call& c) {
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    auto status = g->compact_segments();
+    if (!status) return raise_value_error(status.error());
+    Py_RETURN_NONE;
+}
+
 constexpr MethodDef kLifecycle[] = {
+    {"compact", "", Borrow::Exclusive, compact},
     {"snapshot", "", Borrow::Shared, snapshot},
 };
 
