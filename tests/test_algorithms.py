@@ -401,3 +401,42 @@ def test_random_graphs_against_references_and_networkx(seed):
                                 if v.get_edge(e).source in nodes and v.get_edge(e).target in nodes)
         assert sub.edge_ids() == expected_edges
         assert sub.node_ids() == sorted(nodes)
+
+
+def test_walks_over_a_large_share_of_a_bigger_graph_keep_their_order():
+    # Large enough that a walk covering most of it changes how it reads the adjacency
+    # part-way; the visiting order must not change with it.
+    rng = random.Random(11)
+    n, m = 3000, 70000
+    pairs = [(rng.randrange(n), rng.randrange(n)) for _ in range(m)]
+    types = [rng.choice("ab") for _ in range(m)]
+    g = _quillmere.Graph()
+    g.add_nodes([{} for _ in range(n)])
+    g.add_edges([{"source": s, "target": t, "edge_type": ty} for (s, t), ty in zip(pairs[:50000], types)])
+    g.compact()
+    g.add_edges([{"source": s, "target": t, "edge_type": ty} for (s, t), ty in zip(pairs[50000:], types[50000:])])
+    multi = nx.MultiDiGraph()
+    multi.add_nodes_from(range(n))
+    typed = nx.MultiDiGraph()
+    typed.add_nodes_from(range(n))
+    for (s, t), ty in zip(pairs, types):
+        multi.add_edge(s, t)
+        if ty == "a":
+            typed.add_edge(s, t)
+    outgoing = {v: [] for v in range(n)}
+    incoming = {v: [] for v in range(n)}
+    for s, t in pairs:
+        outgoing[s].append(t)
+        incoming[t].append(s)
+    start = 1234
+    assert g.bfs(start) == [start] + [b for _, b in nx.bfs_edges(multi, start)]
+    assert g.bfs(start, "in") == [start] + [b for _, b in nx.bfs_edges(multi, start, reverse=True)]
+    assert g.bfs(start, edge_type="a") == [start] + [b for _, b in nx.bfs_edges(typed, start)]
+    assert g.bfs(start, max_depth=2) == [start] + [b for _, b in nx.bfs_edges(multi, start, depth_limit=2)]
+    seen, order = {start}, [start]
+    for v in order:
+        for w in outgoing[v] + incoming[v]:
+            if w not in seen:
+                seen.add(w)
+                order.append(w)
+    assert g.bfs(start, "both") == order

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "core/adjacency.hpp"
+#include "core/algorithms_adjacency.hpp"
 #include "core/algorithms.hpp"
 #include "core/messages.hpp"
 
@@ -92,8 +93,8 @@ Result<std::optional<WeightedPath>> shortest_path(const GraphCore& g, std::uint6
                 std::push_heap(heap.begin(), heap.end(), FartherFirst{});
             }
         };
-        if (dir != Direction::In) for_each_neighbor_edge(g, entry.node, true, filter, relax);
-        if (dir != Direction::Out) for_each_neighbor_edge(g, entry.node, false, filter, relax);
+        if (dir != Direction::In) for_each_edge_of(g, entry.node, true, filter, relax);
+        if (dir != Direction::Out) for_each_edge_of(g, entry.node, false, filter, relax);
         if (!error.empty()) return fail(std::move(error));
     }
 
