@@ -3,7 +3,11 @@
 // delta list), and every engine that walks edges relies on that order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -42,6 +46,78 @@ public:
 private:
     std::vector<std::uint32_t> stamp_;
     std::uint32_t epoch_ = 1;
+};
+
+// Lends a per-thread, reusable T (a NodeMarks, a NodeValues) for one walk. Walks on big
+// graphs are often short, and sizing fresh per-node state on every call would cost more than
+// the walk itself; a lent object only grows. Nested leases on one thread get their own
+// objects, so a walk may call another that also borrows scratch.
+template <class T>
+class ScratchLease {
+public:
+    ScratchLease() {
+        auto& pool = free_list();
+        if (pool.empty()) {
+            obj_ = std::make_unique<T>();
+        } else {
+            obj_ = std::move(pool.back());
+            pool.pop_back();
+        }
+    }
+    ~ScratchLease() {
+        auto& pool = free_list();
+        if (pool.size() < kPoolLimit) pool.push_back(std::move(obj_));
+    }
+    ScratchLease(const ScratchLease&) = delete;
+    ScratchLease& operator=(const ScratchLease&) = delete;
+
+    T& operator*() { return *obj_; }
+    T* operator->() { return obj_.get(); }
+
+private:
+    static constexpr std::size_t kPoolLimit = 4;
+    static std::vector<std::unique_ptr<T>>& free_list() {
+        thread_local std::vector<std::unique_ptr<T>> pool;
+        return pool;
+    }
+    std::unique_ptr<T> obj_;
+};
+
+// A sparse map from node id to double over dense storage: ids touched since the last reset
+// are remembered, so clearing and iterating cost only what the walk touched.
+class NodeValues {
+public:
+    void reset(std::size_t size) {
+        present_.reset(size);
+        if (value_.size() < size) value_.resize(size);
+        touched_.clear();
+    }
+    // Adds x to the value under id, which starts from 0.0 when id is new.
+    void add(std::uint64_t id, double x) {
+        if (present_.insert(id)) {
+            if (id >= value_.size()) value_.resize(id + 1);
+            value_[id] = 0.0;
+            touched_.push_back(id);
+        }
+        value_[id] += x;
+    }
+    void set(std::uint64_t id, double x) {
+        if (present_.insert(id)) {
+            if (id >= value_.size()) value_.resize(id + 1);
+            touched_.push_back(id);
+        }
+        value_[id] = x;
+    }
+    double operator[](std::uint64_t id) const { return value_[id]; }
+    bool empty() const { return touched_.empty(); }
+    // The ids touched since reset, in first-touch order.
+    const std::vector<std::uint64_t>& ids() const { return touched_; }
+    void sort_ids() { std::sort(touched_.begin(), touched_.end()); }
+
+private:
+    NodeMarks present_;
+    std::vector<double> value_;
+    std::vector<std::uint64_t> touched_;
 };
 
 // Optional edge-type filter resolved to a symbol once per call. A type no edge has

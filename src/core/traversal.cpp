@@ -1,0 +1,129 @@
+#include "core/traversal.hpp"
+
+#include <cmath>
+
+#include "core/adjacency.hpp"
+#include "core/messages.hpp"
+
+namespace qm {
+
+namespace {
+
+// Appends every not-yet-visited neighbour of n, marking it. The visited set subsumes the
+// per-node "seen" set of neighbors_for_direction: a neighbour reached twice from n is
+// visited after the first time, so the order is the same without a second set.
+void expand(const GraphCore& g, std::uint64_t n, Direction direction, const EdgeTypeFilter& filter,
+            NodeMarks& visited, std::vector<std::uint64_t>& out) {
+    if (direction != Direction::In) collect_neighbors(g, n, true, filter, visited, out);
+    if (direction != Direction::Out) collect_neighbors(g, n, false, filter, visited, out);
+}
+
+}  // namespace
+
+Result<std::vector<std::uint64_t>> neighbors(const GraphCore& g, std::uint64_t node,
+                                             std::string_view direction,
+                                             const std::optional<std::string>& edge_type) {
+    if (!g.node_exists(node)) return fail(msg::node_not_found(node));
+    QM_TRY(dir, parse_direction(direction));
+    ScratchLease<NodeMarks> seen;
+    std::vector<std::uint64_t> out;
+    neighbors_for_direction(g, node, dir, EdgeTypeFilter::make(g, edge_type), *seen, out);
+    return out;
+}
+
+Result<std::vector<std::uint64_t>> k_hop(const GraphCore& g, std::uint64_t start, std::uint64_t hops,
+                                         std::string_view direction,
+                                         const std::optional<std::string>& edge_type) {
+    if (!g.node_exists(start)) return fail(msg::node_not_found(start));
+    QM_TRY(dir, parse_direction(direction));
+    std::vector<std::uint64_t> result;
+    if (hops == 0) return result;
+    const EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
+    ScratchLease<NodeMarks> visited;
+    visited->reset(g.nodes.size());
+    visited->insert(start);
+    // The result is the breadth-first queue itself: layer d occupies [begin, end).
+    expand(g, start, dir, filter, *visited, result);
+    std::size_t begin = 0;
+    for (std::uint64_t depth = 1; depth < hops && begin < result.size(); ++depth) {
+        std::size_t end = result.size();
+        for (std::size_t i = begin; i < end; ++i) expand(g, result[i], dir, filter, *visited, result);
+        begin = end;
+    }
+    return result;
+}
+
+Result<std::vector<std::uint64_t>> frontier(const GraphCore& g, std::span<const std::uint64_t> starts,
+                                            std::uint64_t steps, std::string_view direction,
+                                            const std::optional<std::string>& edge_type) {
+    QM_TRY(dir, parse_direction(direction));
+    ScratchLease<NodeMarks> visited;
+    visited->reset(g.nodes.size());
+    std::vector<std::uint64_t> layer;
+    for (std::uint64_t s : starts) {
+        if (!g.node_exists(s)) return fail(msg::node_not_found(s));
+        if (visited->insert(s)) layer.push_back(s);
+    }
+    const EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
+    std::vector<std::uint64_t> next;
+    // Every non-empty layer holds newly visited nodes, so a huge step count ends early.
+    for (std::uint64_t step = 0; step < steps; ++step) {
+        next.clear();
+        for (std::uint64_t n : layer) expand(g, n, dir, filter, *visited, next);
+        layer.swap(next);
+        if (layer.empty()) break;
+    }
+    return layer;
+}
+
+Result<std::vector<Seed>> propagate(const GraphCore& g, std::span<const Seed> seeds, std::uint64_t steps,
+                                    std::string_view edge_property, double damping,
+                                    const std::optional<std::string>& edge_type) {
+    if (!(damping >= 0.0 && damping <= 1.0)) return fail("damping must be between 0.0 and 1.0");
+    for (const auto& [node, p] : seeds) {
+        if (!g.node_exists(node)) return fail(msg::node_not_found(node));
+        if (!std::isfinite(p) || p < 0.0) return fail("seed probabilities must be finite and non-negative");
+    }
+    const std::size_t n = g.nodes.size();
+    ScratchLease<NodeValues> scores, current, next;
+    scores->reset(n);
+    current->reset(n);
+    for (const auto& [node, p] : seeds) {
+        scores->set(node, p);
+        current->set(node, p);
+    }
+    const EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
+    const std::optional<Symbol> key = g.symbols->find(edge_property);
+    for (std::uint64_t step = 0; step < steps && !current->empty(); ++step) {
+        next->reset(n);
+        // Ascending sources fix the order in which each target's contributions are summed.
+        current->sort_ids();
+        for (std::uint64_t src : current->ids()) {
+            const double p = (*current)[src];
+            Status failed;
+            g.edge_ids_for_node(src, true).for_each([&](std::uint64_t e) {
+                if (!failed || e >= g.edges.size()) return;
+                const EdgeSlot& slot = g.edges[e];
+                if (!slot.occupied() || !filter.accepts(slot)) return;
+                auto w = edge_weight(g, e, key);
+                if (!w) {
+                    failed = fail(std::move(w.error()));
+                    return;
+                }
+                if (*w == 0.0) return;
+                next->add(slot.target, damping * (p * *w));
+            });
+            if (!failed) return fail(std::move(failed.error()));
+        }
+        if (next->empty()) break;
+        for (std::uint64_t m : next->ids()) scores->add(m, (*next)[m]);
+        std::swap(*current, *next);
+    }
+    scores->sort_ids();
+    std::vector<Seed> out;
+    out.reserve(scores->ids().size());
+    for (std::uint64_t m : scores->ids()) out.emplace_back(m, (*scores)[m]);
+    return out;
+}
+
+}  // namespace qm
