@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -141,12 +142,41 @@ struct EdgeTypeFilter {
 template <class F>
 void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoing,
                             const EdgeTypeFilter& filter, F&& f) {
-    g.edge_ids_for_node(node, outgoing).for_each([&](std::uint64_t e) {
-        if (e >= g.edges.size()) return;
-        const EdgeSlot& slot = g.edges[e];
-        if (!slot.occupied() || !filter.accepts(slot)) return;
-        f(outgoing ? slot.target : slot.source, e);
-    });
+    // Edge slots of one node lie scattered over the edge table, so each read is likely a
+    // cache miss; asking for the slots a few edges ahead lets those misses overlap.
+    constexpr std::size_t kAhead = 8;
+    const std::size_t table = g.edges.size();
+    auto ask = [&](std::uint64_t e) {
+        if (e < table) __builtin_prefetch(&g.edges[e]);
+    };
+    auto walk = [&](std::span<const std::uint64_t> ids) {
+        const std::size_t n = ids.size();
+        for (std::size_t i = 0; i < n && i < kAhead; ++i) ask(ids[i]);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n) ask(ids[i + kAhead]);
+            const std::uint64_t e = ids[i];
+            if (e >= table) continue;
+            const EdgeSlot& slot = g.edges[e];
+            if (!slot.occupied() || !filter.accepts(slot)) continue;
+            f(outgoing ? slot.target : slot.source, e);
+        }
+    };
+    const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
+    walk(range.compacted);
+    walk(range.delta);
+}
+
+// Asks for the first edge slots of node ahead of a walk reaching it, so a breadth-first
+// loop can overlap the misses of one node with the work on the one before.
+inline void prefetch_node_edges(const GraphCore& g, std::uint64_t node, bool outgoing) {
+    constexpr std::size_t kFirst = 8;
+    const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
+    const std::size_t table = g.edges.size();
+    std::size_t asked = 0;
+    for (auto ids : {range.compacted, range.delta}) {
+        for (std::size_t i = 0; i < ids.size() && asked < kFirst; ++i, ++asked)
+            if (ids[i] < table) __builtin_prefetch(&g.edges[ids[i]]);
+    }
 }
 
 // Appends to out the not-yet-seen neighbours of node in one direction, marking them seen.

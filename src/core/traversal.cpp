@@ -18,6 +18,12 @@ void expand(const GraphCore& g, std::uint64_t n, Direction direction, const Edge
     if (direction != Direction::Out) collect_neighbors(g, n, false, filter, visited, out);
 }
 
+// Breadth-first loops warm the next node of the layer while expanding the current one.
+void warm(const GraphCore& g, std::uint64_t n, Direction direction) {
+    if (direction != Direction::In) prefetch_node_edges(g, n, true);
+    if (direction != Direction::Out) prefetch_node_edges(g, n, false);
+}
+
 }  // namespace
 
 Result<std::vector<std::uint64_t>> neighbors(const GraphCore& g, std::uint64_t node,
@@ -47,7 +53,10 @@ Result<std::vector<std::uint64_t>> k_hop(const GraphCore& g, std::uint64_t start
     std::size_t begin = 0;
     for (std::uint64_t depth = 1; depth < hops && begin < result.size(); ++depth) {
         std::size_t end = result.size();
-        for (std::size_t i = begin; i < end; ++i) expand(g, result[i], dir, filter, *visited, result);
+        for (std::size_t i = begin; i < end; ++i) {
+            if (i + 1 < end) warm(g, result[i + 1], dir);
+            expand(g, result[i], dir, filter, *visited, result);
+        }
         begin = end;
     }
     return result;
@@ -69,7 +78,10 @@ Result<std::vector<std::uint64_t>> frontier(const GraphCore& g, std::span<const 
     // Every non-empty layer holds newly visited nodes, so a huge step count ends early.
     for (std::uint64_t step = 0; step < steps; ++step) {
         next.clear();
-        for (std::uint64_t n : layer) expand(g, n, dir, filter, *visited, next);
+        for (std::size_t i = 0; i < layer.size(); ++i) {
+            if (i + 1 < layer.size()) warm(g, layer[i + 1], dir);
+            expand(g, layer[i], dir, filter, *visited, next);
+        }
         layer.swap(next);
         if (layer.empty()) break;
     }
