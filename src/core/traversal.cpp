@@ -106,26 +106,25 @@ Result<std::vector<Seed>> propagate(const GraphCore& g, std::span<const Seed> se
     }
     const EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
     const std::optional<Symbol> key = g.symbols->find(edge_property);
+    // One node's passing edges; weights are read in a second pass so the loads of their
+    // property blobs, scattered over the arena, can overlap.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out_edges;  // (target, edge id)
     for (std::uint64_t step = 0; step < steps && !current->empty(); ++step) {
         next->reset(n);
         // Ascending sources fix the order in which each target's contributions are summed.
         current->sort_ids();
         for (std::uint64_t src : current->ids()) {
             const double p = (*current)[src];
-            Status failed;
-            g.edge_ids_for_node(src, true).for_each([&](std::uint64_t e) {
-                if (!failed || e >= g.edges.size()) return;
-                const EdgeSlot& slot = g.edges[e];
-                if (!slot.occupied() || !filter.accepts(slot)) return;
-                auto w = edge_weight(g, e, key);
-                if (!w) {
-                    failed = fail(std::move(w.error()));
-                    return;
-                }
-                if (*w == 0.0) return;
-                next->add(slot.target, damping * (p * *w));
+            out_edges.clear();
+            for_each_neighbor_edge(g, src, true, filter, [&](std::uint64_t target, std::uint64_t e) {
+                if (key) __builtin_prefetch(g.edges[e].props);
+                out_edges.emplace_back(target, e);
             });
-            if (!failed) return fail(std::move(failed.error()));
+            for (const auto& [target, e] : out_edges) {
+                QM_TRY(w, edge_weight(g, e, key));
+                if (w == 0.0) continue;
+                next->add(target, damping * (p * w));
+            }
         }
         if (next->empty()) break;
         for (std::uint64_t m : next->ids()) scores->add(m, (*next)[m]);
