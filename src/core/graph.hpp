@@ -185,6 +185,9 @@ private:
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
                     const PropertyMap& properties, std::uint64_t hash);
     void place_edge(const EdgeRecord& record);
+    // Sizes the delta lists a large batch is about to extend (endpoints already validated).
+    void reserve_delta_lists(std::span<const EdgeRecord> batch);
+    static constexpr std::size_t kBulkEdges = 1024;
     [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
     // Re-reads the op-log sequence after a committed store write.
@@ -193,6 +196,7 @@ private:
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;
     std::uint64_t delta_edges_ = 0;
+    Symbol last_type_ = kNoSymbol;
 };
 
 }  // namespace qm
