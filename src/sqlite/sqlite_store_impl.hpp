@@ -2,7 +2,9 @@
 // store_writes.cpp, loads in store_loads.cpp, opening and the schema in sqlite_store.cpp.
 #pragma once
 
+#include <memory>
 #include <optional>
+#include <utility>
 #include <string>
 
 #include "sqlite/graph_store.hpp"
