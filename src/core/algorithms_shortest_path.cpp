@@ -15,7 +15,6 @@
 
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
-#include "core/algorithms_adjacency.hpp"
 #include "core/messages.hpp"
 
 namespace qm {
@@ -122,7 +121,7 @@ Result<std::optional<WeightedPath>> shortest_path(const GraphCore& g, std::uint6
     std::vector<std::uint8_t> state(n, kUnreached);
     auto best = std::make_unique_for_overwrite<double[]>(n);
     auto predecessor = std::make_unique_for_overwrite<std::uint64_t[]>(n);
-    NodeMarks seen(n);
+    ScratchLease<NodeMarks> seen;
     FrontierQueue queue(n);
     std::vector<std::pair<std::uint64_t, std::uint64_t>> pairs;  // (neighbour, edge)
 
@@ -136,15 +135,15 @@ Result<std::optional<WeightedPath>> shortest_path(const GraphCore& g, std::uint6
         const double distance = best[node];
         // Collect the node's first edge to each neighbour, then weigh them: asking for every
         // property blob while collecting lets those scattered reads overlap.
-        seen.reset(n);
+        seen->reset(n);
         pairs.clear();
         auto collect = [&](std::uint64_t m, std::uint64_t e) {
-            if (m >= n || !seen.insert(m)) return;
+            if (m >= n || !seen->insert(m)) return;
             pairs.emplace_back(m, e);
             if (weight_key && g.edges[e].props) __builtin_prefetch(g.edges[e].props);
         };
-        if (dir != Direction::In) for_each_edge_of(g, node, true, filter, collect);
-        if (dir != Direction::Out) for_each_edge_of(g, node, false, filter, collect);
+        if (dir != Direction::In) for_each_neighbor_edge(g, node, true, filter, collect);
+        if (dir != Direction::Out) for_each_neighbor_edge(g, node, false, filter, collect);
         for (auto [m, e] : pairs) {
             double weight = 1.0;
             if (weight_key) {

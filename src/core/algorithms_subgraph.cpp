@@ -6,7 +6,6 @@
 #include <algorithm>
 
 #include "core/adjacency.hpp"
-#include "core/algorithms_adjacency.hpp"
 #include "core/algorithms.hpp"
 #include "core/messages.hpp"
 
@@ -24,7 +23,7 @@ Result<GraphCore> subgraph(const GraphCore& g, const std::vector<std::uint64_t>&
     EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
     std::vector<std::uint64_t> edge_ids;
     for (std::uint64_t id : chosen) {
-        for_each_edge_of(g, id, true, filter, [&](std::uint64_t m, std::uint64_t e) {
+        for_each_neighbor_edge(g, id, true, filter, [&](std::uint64_t m, std::uint64_t e) {
             if (is_chosen(m)) edge_ids.push_back(e);
         });
     }

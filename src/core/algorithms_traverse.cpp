@@ -12,7 +12,6 @@
 
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
-#include "core/algorithms_adjacency.hpp"
 #include "core/algorithms_neighbor_index.hpp"
 #include "core/messages.hpp"
 
@@ -30,33 +29,30 @@ constexpr std::uint64_t kIndexMinEdges = 1 << 16;
 // Calls f(m) for every not-yet-visited neighbour m of node in direction order, marking it.
 template <class F>
 void visit_by_slots(const GraphCore& g, std::uint64_t node, Direction direction, const EdgeTypeFilter& filter,
-                    std::vector<std::uint8_t>& visited, F&& f) {
+                    NodeMarks& visited, F&& f) {
     auto step = [&](std::uint64_t m, std::uint64_t) {
-        // Endpoints always name slots; the bound only guards against a damaged graph.
-        if (m >= visited.size() || visited[m]) return;
-        visited[m] = 1;
-        f(m);
+        if (visited.insert(m)) f(m);
     };
-    if (direction != Direction::In) for_each_edge_of(g, node, true, filter, step);
-    if (direction != Direction::Out) for_each_edge_of(g, node, false, filter, step);
+    if (direction != Direction::In) for_each_neighbor_edge(g, node, true, filter, step);
+    if (direction != Direction::Out) for_each_neighbor_edge(g, node, false, filter, step);
 }
 
 template <class Index, class F>
 void visit_by_index(const NeighborIndex<Index>& out, const NeighborIndex<Index>& in, Direction direction,
-                    std::uint64_t node, std::vector<std::uint8_t>& visited, F&& f) {
+                    std::uint64_t node, NodeMarks& visited, F&& f) {
     if (direction != Direction::In)
         for (Index m : out.of(node))
-            if (!visited[m]) visited[m] = 1, f(m);
+            if (visited.insert(m)) f(m);
     if (direction != Direction::Out)
         for (Index m : in.of(node))
-            if (!visited[m]) visited[m] = 1, f(m);
+            if (visited.insert(m)) f(m);
 }
 
 // Expands order[head..] breadth-first through the packed index, continuing a walk that
 // began through the slots. `depth` and `level_end` carry the level bookkeeping across.
 template <class Index>
 void finish_bfs_by_index(const GraphCore& g, Direction dir, const EdgeTypeFilter& filter,
-                         std::optional<std::uint64_t> max_depth, std::vector<std::uint8_t>& visited,
+                         std::optional<std::uint64_t> max_depth, NodeMarks& visited,
                          std::vector<std::uint64_t>& order, std::size_t head, std::uint64_t depth,
                          std::size_t level_end) {
     NeighborIndex<Index> out, in;
@@ -80,10 +76,11 @@ Result<std::vector<std::uint64_t>> bfs(const GraphCore& g, std::uint64_t start, 
     if (!g.node_exists(start)) return fail(msg::node_not_found(start));
     QM_TRY(dir, parse_direction(direction));
     EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
-    std::vector<std::uint8_t> visited(g.nodes.size(), 0);
+    ScratchLease<NodeMarks> visited;
+    visited->reset(g.nodes.size());
     // The result doubles as the queue: nodes are visited in the order they are enqueued.
     std::vector<std::uint64_t> order{start};
-    visited[start] = 1;
+    visited->insert(start);
     std::uint64_t depth = 0;
     std::size_t level_end = 1;  // order[head .. level_end) sit at `depth`
     const bool out = dir != Direction::In, in = dir != Direction::Out;
@@ -100,16 +97,19 @@ Result<std::vector<std::uint64_t>> bfs(const GraphCore& g, std::uint64_t start, 
         if (max_depth && depth >= *max_depth) break;
         if (followed > switch_after) {
             if (small_node_ids(g))
-                finish_bfs_by_index<std::uint32_t>(g, dir, filter, max_depth, visited, order, head, depth, level_end);
+                finish_bfs_by_index<std::uint32_t>(g, dir, filter, max_depth, *visited, order, head, depth, level_end);
             else
-                finish_bfs_by_index<std::uint64_t>(g, dir, filter, max_depth, visited, order, head, depth, level_end);
+                finish_bfs_by_index<std::uint64_t>(g, dir, filter, max_depth, *visited, order, head, depth, level_end);
             break;
         }
         std::uint64_t node = order[head];
-        if (head + kQueueLookahead < order.size()) prefetch_edge_slots(g, order[head + kQueueLookahead], out, in);
+        if (head + kQueueLookahead < order.size()) {
+            if (out) prefetch_node_edges(g, order[head + kQueueLookahead], true);
+            if (in) prefetch_node_edges(g, order[head + kQueueLookahead], false);
+        }
         if (out) followed += g.edge_ids_for_node(node, true).size();
         if (in) followed += g.edge_ids_for_node(node, false).size();
-        visit_by_slots(g, node, dir, filter, visited, [&](std::uint64_t m) { order.push_back(m); });
+        visit_by_slots(g, node, dir, filter, *visited, [&](std::uint64_t m) { order.push_back(m); });
     }
     return order;
 }
@@ -121,16 +121,16 @@ template <class Index>
 std::vector<std::vector<std::uint64_t>> components_by_index(const GraphCore& g, const EdgeTypeFilter& filter) {
     NeighborIndex<Index> out, in;
     build_neighbor_index<Index>(g, filter, &out, &in);
-    std::vector<std::uint8_t> visited(g.nodes.size(), 0);
+    ScratchLease<NodeMarks> visited;
+    visited->reset(g.nodes.size());
     std::vector<std::vector<std::uint64_t>> components;
     std::vector<std::uint64_t> queue;
     for (std::uint64_t id = 0; id < g.nodes.size(); ++id) {
-        if (visited[id] || !g.nodes[id].occupied()) continue;
-        visited[id] = 1;
+        if (!g.nodes[id].occupied() || !visited->insert(id)) continue;
         // A component lists its nodes in dequeue order, which is enqueue order.
         queue.assign(1, id);
         for (std::size_t head = 0; head < queue.size(); ++head)
-            visit_by_index(out, in, Direction::Both, queue[head], visited,
+            visit_by_index(out, in, Direction::Both, queue[head], *visited,
                            [&](std::uint64_t m) { queue.push_back(m); });
         components.emplace_back(queue.begin(), queue.end());
     }
@@ -165,12 +165,12 @@ Result<std::vector<std::uint64_t>> random_walk(const GraphCore& g, std::uint64_t
     std::uint64_t s = seed ? *seed : clock_seed();
     std::vector<std::uint64_t> path{start};
     EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
-    NodeMarks seen(g.nodes.size());
+    ScratchLease<NodeMarks> seen;
     std::vector<std::uint64_t> choices;
     std::uint64_t current = start;
     for (std::uint64_t i = 0; i < steps; ++i) {
         choices.clear();
-        neighbors_for_direction(g, current, dir, filter, seen, choices);
+        neighbors_for_direction(g, current, dir, filter, *seen, choices);
         if (choices.empty()) break;
         s = s * kMultiplier + kIncrement;
         current = choices[(s ^ (s >> 33)) % choices.size()];
