@@ -440,3 +440,34 @@ def test_walks_over_a_large_share_of_a_bigger_graph_keep_their_order():
                 seen.add(w)
                 order.append(w)
     assert g.bfs(start, "both") == order
+
+
+def test_file_backed_graph_answers_the_same_after_reopening(tmp_path):
+    rng = random.Random(4)
+    n = 40
+    edges = random_edges(rng, n, 120)
+    path = str(tmp_path / "g.db")
+    g = _quillmere.Graph(path)
+    g.add_nodes([{} for _ in range(n)])
+    g.add_edges([{"source": s, "target": t, "edge_type": ty, "properties": p} for s, t, ty, p in edges[:60]])
+    g.compact()
+    g.add_edges([{"source": s, "target": t, "edge_type": ty, "properties": p} for s, t, ty, p in edges[60:]])
+
+    def answers(v):
+        return (
+            [v.bfs(s, d) for s in (0, 7) for d in ("out", "in", "both")],
+            [v.shortest_path(s, t, "both", "a", "w") for s, t in ((0, 9), (3, 30))],
+            v.connected_components("b"),
+            v.pagerank(iterations=7, edge_type="a"),
+            v.random_walk(5, 30, "both", seed=77),
+            v.subgraph(range(0, n, 3)).edge_ids(),
+            v.compute_batch([{"op": "bfs", "start": 1}, {"op": "pagerank", "iterations": 3}]),
+        )
+
+    before = answers(g)
+    assert answers(g.snapshot()) == before
+    sub = g.subgraph([0, 1, 2])
+    assert sub.node_count() == 3 and g.node_count() == n  # the subgraph never reaches the file
+    del g
+    reopened = _quillmere.Graph(path)
+    assert answers(reopened) == before
