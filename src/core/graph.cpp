@@ -328,6 +328,7 @@ Status GraphCore::ensure_store_current() {
     if (!store) return ok();
     QM_TRY(seq, store->current_op_seq());
     if (stale || !loaded_op_seq || *loaded_op_seq != seq) return fail(std::string(msg::kStale));
+    store->guard_next_write(seq);
     return ok();
 }
 
@@ -348,6 +349,12 @@ Status GraphCore::store_edges(std::span<const EdgeRecord> records) {
 void GraphCore::note_committed_write() {
     // The write is durable: failing now would invite a retry that duplicates it. Keep the
     // records, refuse further writes until refresh(), and say so as a warning.
+    // The store notes the sequence inside the write's own transaction, so rows another
+    // handle commits right after ours are never mistaken for seen.
+    if (auto after = store->op_seq_after_write()) {
+        loaded_op_seq = *after;
+        return;
+    }
     auto seq = store->current_op_seq();
     if (seq) {
         loaded_op_seq = *seq;

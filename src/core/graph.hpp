@@ -124,9 +124,23 @@ public:
     [[nodiscard]] static Result<GraphCore> open(const std::string& path);
     // An independent copy without store or op-log mark.
     GraphCore snapshot() const;
-    // Fails with the staleness message when the file changed under this handle.
+    // Fails with the staleness message when the file changed under this handle; on
+    // success arms the store so the next logged write re-checks under its write lock.
     [[nodiscard]] Status ensure_store_current();
     bool has_store() const { return static_cast<bool>(store); }
+    // Brings a backed graph up to date with its file; the result equals a fresh open of
+    // the same path. On failure the graph is left as it was.
+    [[nodiscard]] Status refresh();
+    // Applies the records a transaction created on its working copy (ids at or above the
+    // recorded next ids) to this live graph and its file, all or nothing.
+    [[nodiscard]] Status commit_transaction_snapshot(const GraphCore& working,
+                                                     std::uint64_t base_next_node_id,
+                                                     std::uint64_t base_next_edge_id);
+    // The same with the created records given directly, ascending by id.
+    [[nodiscard]] Status commit_transaction_records(std::vector<NodeRecord> nodes,
+                                                    std::vector<EdgeRecord> edges,
+                                                    std::uint64_t base_next_node_id,
+                                                    std::uint64_t base_next_edge_id);
 
     // ---- compaction ----
     // Folds every edge into a fresh CSR segment (ascending edge ids per node) and empties
@@ -192,6 +206,11 @@ private:
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
     // Re-reads the op-log sequence after a committed store write.
     void note_committed_write();
+    // Fills an empty graph from the store (one consistent read of the file).
+    [[nodiscard]] Status load_from_store(GraphStore& source);
+    // Loads only what changed since loaded_op_seq; false when only a full reload can
+    // reproduce the file's state (or the file holds an error a full open must report).
+    bool refresh_incremental();
 
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;

@@ -1,10 +1,353 @@
-// Opening a graph from its database file.
+// A graph's life with a file behind it: opening (one consistent read of every table),
+// refreshing after other handles wrote, and committing a transaction's records.
+#include <cmath>
+#include <unordered_set>
+
 #include "core/graph.hpp"
+#include "core/messages.hpp"
+#include "sqlite/graph_store.hpp"
+#include "sqlite/segment_cache.hpp"
+#include "sqlite/sqlite_store.hpp"
 
 namespace qm {
 
-Result<GraphCore> GraphCore::open(const std::string&) {
-    return fail("SQLite-backed graphs are not available in this build yet");
+namespace {
+
+constexpr std::string_view kRefreshNeedsStore = "refresh is only available for SQLite-backed graphs";
+constexpr std::string_view kTransactionConflict =
+    "graph changed since transaction started; rollback and retry the transaction";
+
+// Ids are dense, so a stored id far past its table's row count can only come from a
+// damaged or hostile file; honouring it would allocate that many empty slots.
+constexpr std::uint64_t kSlotSlack = 1 << 16;
+
+Status check_slot_id(std::string_view kind, std::string_view table, std::uint64_t id, std::size_t rows) {
+    std::uint64_t limit = rows + std::max<std::uint64_t>(rows, kSlotSlack);
+    if (id < limit) return ok();
+    return fail("stored " + std::string(kind) + " id " + std::to_string(id) + " is far beyond the " +
+                std::to_string(rows) + " rows of table " + std::string(table));
+}
+
+template <class Record>
+Status place_in_slot(std::vector<std::optional<Record>>& slots, std::uint64_t& next_id, Record record,
+                     std::string_view kind) {
+    std::uint64_t id = record.id;
+    if (id == ~std::uint64_t{0}) return fail(std::string(kind) + " id overflows");
+    if (slots.size() <= id) slots.resize(id + 1);
+    if (slots[id]) return fail(std::string(kind) + " id " + std::to_string(id) + " already exists");
+    slots[id] = std::move(record);
+    next_id = std::max(next_id, id + 1);
+    return ok();
+}
+
+bool variable_present(const GraphCore& g, std::uint64_t id) {
+    return id < g.variables.size() && g.variables[id].has_value();
+}
+
+bool factor_present(const GraphCore& g, std::uint64_t id) {
+    return id < g.factors.size() && g.factors[id].has_value();
+}
+
+// A stored table must be usable by inference as it stands: its shape must match the
+// cardinalities of its variables, whatever the file says.
+Status check_factor_table(const GraphCore& g, const FactorTableRecord& t) {
+    if (t.variables.empty()) return fail("factor table variables cannot be empty");
+    std::uint64_t expected = 1;
+    std::unordered_set<std::uint64_t> seen;
+    for (std::uint64_t v : t.variables) {
+        if (!variable_present(g, v)) return fail("variable " + std::to_string(v) + " not found");
+        if (!seen.insert(v).second) return fail("duplicate variable " + std::to_string(v) + " in factor table");
+        std::uint64_t card = g.variables[v]->states.size();
+        if (card != 0 && expected > ~std::uint64_t{0} / card) return fail("factor table cardinality overflows");
+        expected *= card;
+    }
+    if (t.values.size() != expected)
+        return fail("factor table has " + std::to_string(t.values.size()) + " values but expected " +
+                    std::to_string(expected));
+    bool any = false;
+    for (double v : t.values) {
+        if (!std::isfinite(v) || v < 0.0) return fail("factor table values must be finite and non-negative");
+        if (v != 0.0) any = true;
+    }
+    if (!any) return fail("factor table cannot be all zero");
+    if (t.is_cpd) {
+        std::size_t chunk = g.variables[t.variables[0]]->states.size();
+        for (std::size_t start = 0; chunk && start < t.values.size(); start += chunk) {
+            double sum = -0.0;
+            bool nonzero = false;
+            for (std::size_t i = start; i < start + chunk; ++i) {
+                sum += t.values[i];
+                if (t.values[i] != 0.0) nonzero = true;
+            }
+            if (!nonzero) return fail("CPD child distribution cannot be all zero");
+            if (std::fabs(sum - 1.0) > 1e-9) return fail("CPD child distributions must sum to 1.0");
+        }
+    }
+    if (!factor_present(g, t.factor_id)) return fail("factor " + std::to_string(t.factor_id) + " not found");
+    if (g.factor_tables.count(t.factor_id))
+        return fail("factor table for factor " + std::to_string(t.factor_id) + " already exists");
+    return ok();
+}
+
+Result<std::vector<double>> loaded_posterior(const GraphCore& g, std::uint64_t variable_id,
+                                             std::vector<double> values) {
+    if (!variable_present(g, variable_id)) return fail("variable " + std::to_string(variable_id) + " not found");
+    if (values.size() != g.variables[variable_id]->states.size())
+        return fail("posterior for variable " + std::to_string(variable_id) + " has invalid length");
+    double sum = -0.0;
+    for (double v : values) sum += v;
+    if (!std::isfinite(sum) || !(sum > 0.0)) return fail("distribution must have positive finite mass");
+    for (double& v : values) v /= sum;
+    return values;
+}
+
+// Factor tables and posteriors are rewritten in place and not logged: always re-read whole.
+Status load_tables_and_posteriors(GraphCore& g, GraphStore& source,
+                                  std::unordered_map<std::uint64_t, FactorTableRecord>& tables,
+                                  std::unordered_map<std::uint64_t, std::vector<double>>& posteriors) {
+    QM_TRY(loaded_tables, source.load_factor_tables());
+    std::swap(tables, g.factor_tables);  // check against an empty map, then restore
+    Status status = ok();
+    for (FactorTableRecord& t : loaded_tables) {
+        status = check_factor_table(g, t);
+        if (!status) break;
+        std::uint64_t id = t.factor_id;
+        g.factor_tables.emplace(id, std::move(t));
+    }
+    std::swap(tables, g.factor_tables);
+    QM_CHECK(status);
+    QM_TRY(loaded_posteriors, source.load_posteriors());
+    for (auto& [id, values] : loaded_posteriors) {
+        QM_TRY(normalized, loaded_posterior(g, id, std::move(values)));
+        posteriors[id] = std::move(normalized);
+    }
+    return ok();
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- open
+
+Result<GraphCore> GraphCore::open(const std::string& path) {
+    QM_TRY(store, open_sqlite_store(path));
+    GraphCore g;
+    QM_CHECK(g.load_from_store(*store));
+    g.store.ptr = std::move(store);
+    return g;
+}
+
+Status GraphCore::load_from_store(GraphStore& source) {
+    StoreReadScope read(source);
+    QM_CHECK(read.begin());
+
+    QM_TRY(loaded_nodes, source.load_nodes());
+    for (const NodeRecord& n : loaded_nodes) {
+        QM_CHECK(check_slot_id("node", "nodes", n.id, loaded_nodes.size()));
+        QM_CHECK(insert_node_record(n));
+    }
+    loaded_nodes = {};
+    QM_TRY(loaded_edges, source.load_edges());
+    for (const EdgeRecord& e : loaded_edges) {
+        QM_CHECK(check_slot_id("edge", "edges", e.id, loaded_edges.size()));
+        QM_CHECK(insert_loaded_edge(e));
+    }
+    loaded_edges = {};
+
+    auto cached = source.load_segment(nodes.size(), live_edges_);
+    if (cached && segment_matches_graph(*this, *cached)) {
+        compacted_segment = std::move(*cached);
+        clear_delta_segments();
+    } else {
+        rebuild_compacted_segment();
+        if (live_edges_ > 0) QM_CHECK(source.save_segment(compacted_segment, nodes.size(), live_edges_));
+    }
+
+    QM_TRY(loaded_variables, source.load_variables());
+    for (VariableRecord& v : loaded_variables) {
+        QM_CHECK(check_slot_id("variable", "variables", v.id, loaded_variables.size()));
+        if (v.owner_id && !node_exists(*v.owner_id)) return fail(msg::node_not_found(*v.owner_id));
+        QM_CHECK(place_in_slot(variables, next_variable_id, std::move(v), "variable"));
+    }
+    QM_TRY(loaded_factors, source.load_factors());
+    for (FactorRecord& f : loaded_factors) {
+        QM_CHECK(check_slot_id("factor", "factors", f.id, loaded_factors.size()));
+        QM_CHECK(place_in_slot(factors, next_factor_id, std::move(f), "factor"));
+    }
+    QM_CHECK(load_tables_and_posteriors(*this, source, factor_tables, posteriors));
+    QM_TRY(loaded_evidence, source.load_evidence());
+    for (EvidenceRecord& e : loaded_evidence) {
+        QM_CHECK(check_slot_id("evidence", "evidence", e.id, loaded_evidence.size()));
+        if (!variable_present(*this, e.variable_id))
+            return fail("variable " + std::to_string(e.variable_id) + " not found");
+        QM_CHECK(place_in_slot(evidence, next_evidence_id, std::move(e), "evidence"));
+    }
+    QM_TRY(loaded_traces, source.load_traces());
+    for (TraceRecord& t : loaded_traces) {
+        QM_CHECK(check_slot_id("trace", "traces", t.id, loaded_traces.size()));
+        QM_CHECK(place_in_slot(traces, next_trace_id, std::move(t), "trace"));
+    }
+    QM_TRY(seq, source.current_op_seq());
+    loaded_op_seq = seq;
+    return ok();
+}
+
+// ---------------------------------------------------------------- refresh
+
+Status GraphCore::refresh() {
+    if (!store) return fail(std::string(kRefreshNeedsStore));
+    if (refresh_incremental()) return ok();
+    QM_TRY(fresh, open(store->path()));
+    *this = std::move(fresh);
+    return ok();
+}
+
+bool GraphCore::refresh_incremental() {
+    if (stale || !loaded_op_seq) return false;
+    GraphStore& source = *store.ptr;
+    StoreReadScope read(source);
+    if (!read.begin()) return false;
+    auto seq = source.current_op_seq();
+    if (!seq || *seq < *loaded_op_seq) return false;
+    auto counts = source.op_counts_since(*loaded_op_seq);
+    auto new_nodes = source.load_nodes_from(next_node_id);
+    auto new_edges = source.load_edges_from(next_edge_id);
+    auto new_variables = source.load_variables_from(next_variable_id);
+    auto new_factors = source.load_factors_from(next_factor_id);
+    auto new_evidence = source.load_evidence_from(next_evidence_id);
+    auto new_traces = source.load_traces_from(next_trace_id);
+    if (!counts || !new_nodes || !new_edges || !new_variables || !new_factors || !new_evidence || !new_traces)
+        return false;
+
+    // Every new record must be logged and dense after the ones we hold; anything else
+    // means the file was changed some other way, and only a full reload is faithful.
+    std::uint64_t logged_total = 0;
+    auto logged = [&](std::string_view op) -> std::uint64_t {
+        for (const auto& [name, n] : *counts)
+            if (name == op) return n;
+        return 0;
+    };
+    for (const auto& entry : *counts) logged_total += entry.second;
+    auto dense = [](const auto& records, std::uint64_t first) {
+        for (std::size_t i = 0; i < records.size(); ++i)
+            if (records[i].id != first + i || records[i].id == ~std::uint64_t{0}) return false;
+        return true;
+    };
+    if (logged("add_node") != new_nodes->size() || logged("add_edge") != new_edges->size() ||
+        logged("add_variable") != new_variables->size() || logged("add_factor") != new_factors->size() ||
+        logged("add_evidence") != new_evidence->size() || logged("add_trace") != new_traces->size())
+        return false;
+    if (logged_total != new_nodes->size() + new_edges->size() + new_variables->size() + new_factors->size() +
+                            new_evidence->size() + new_traces->size())
+        return false;
+    if (!dense(*new_nodes, next_node_id) || !dense(*new_edges, next_edge_id) ||
+        !dense(*new_variables, next_variable_id) || !dense(*new_factors, next_factor_id) ||
+        !dense(*new_evidence, next_evidence_id) || !dense(*new_traces, next_trace_id))
+        return false;
+
+    // Check everything the inserts below could refuse, so they cannot fail half way.
+    std::unordered_set<std::string_view> names;
+    auto key_of = [this](std::uint64_t id) { return std::string_view(nodes[id].external_id); };
+    for (const NodeRecord& n : *new_nodes) {
+        if (n.external_id.empty() || !names.insert(n.external_id).second) return false;
+        if (external_ids.find(n.external_id, ExternalIdIndex::hash(n.external_id), key_of)) return false;
+    }
+    std::uint64_t node_limit = next_node_id + new_nodes->size();
+    auto node_will_exist = [&](std::uint64_t id) {
+        return node_exists(id) || (id >= next_node_id && id < node_limit);
+    };
+    for (const EdgeRecord& e : *new_edges)
+        if (!node_will_exist(e.source) || !node_will_exist(e.target)) return false;
+    for (const VariableRecord& v : *new_variables)
+        if (v.owner_id && !node_will_exist(*v.owner_id)) return false;
+    std::uint64_t variable_limit = next_variable_id + new_variables->size();
+    for (const EvidenceRecord& e : *new_evidence)
+        if (!variable_present(*this, e.variable_id) &&
+            !(e.variable_id >= next_variable_id && e.variable_id < variable_limit))
+            return false;
+
+    // Tables and posteriors are checked against the variables and factors as they will
+    // be, so they are read into a graph that borrows the new records' shapes.
+    std::vector<std::optional<VariableRecord>> variables_after = variables;
+    std::vector<std::optional<FactorRecord>> factors_after = factors;
+    for (const VariableRecord& v : *new_variables) variables_after.emplace_back(v);
+    for (const FactorRecord& f : *new_factors) factors_after.emplace_back(f);
+    std::swap(variables, variables_after);
+    std::swap(factors, factors_after);
+    std::unordered_map<std::uint64_t, FactorTableRecord> tables;
+    std::unordered_map<std::uint64_t, std::vector<double>> fresh_posteriors;
+    Status loaded = load_tables_and_posteriors(*this, source, tables, fresh_posteriors);
+    std::swap(variables, variables_after);
+    std::swap(factors, factors_after);
+    if (!loaded) return false;
+
+    // Nothing below can fail.
+    for (const NodeRecord& n : *new_nodes) (void)insert_node_record(n);
+    for (const EdgeRecord& e : *new_edges) (void)insert_loaded_edge(e);
+    variables = std::move(variables_after);
+    factors = std::move(factors_after);
+    next_variable_id = variable_limit;
+    next_factor_id += new_factors->size();
+    for (EvidenceRecord& e : *new_evidence)
+        (void)place_in_slot(evidence, next_evidence_id, std::move(e), "evidence");
+    for (TraceRecord& t : *new_traces) (void)place_in_slot(traces, next_trace_id, std::move(t), "trace");
+    factor_tables = std::move(tables);
+    posteriors = std::move(fresh_posteriors);
+    loaded_op_seq = *seq;
+    // A fresh open holds every edge in the compacted segment.
+    if (delta_edge_count() > 0) rebuild_compacted_segment();
+    return true;
+}
+
+// ---------------------------------------------------------------- transaction commit
+
+Status GraphCore::commit_transaction_snapshot(const GraphCore& working, std::uint64_t base_next_node_id,
+                                              std::uint64_t base_next_edge_id) {
+    if (next_node_id != base_next_node_id || next_edge_id != base_next_edge_id)
+        return fail(std::string(kTransactionConflict));
+    std::vector<NodeRecord> created_nodes;
+    std::vector<EdgeRecord> created_edges;
+    for (std::uint64_t id = base_next_node_id; id < working.nodes.size(); ++id)
+        if (auto n = working.get_node(id)) created_nodes.push_back(std::move(*n));
+    for (std::uint64_t id = base_next_edge_id; id < working.edges.size(); ++id)
+        if (auto e = working.get_edge(id)) created_edges.push_back(std::move(*e));
+    return commit_transaction_records(std::move(created_nodes), std::move(created_edges), base_next_node_id,
+                                      base_next_edge_id);
+}
+
+Status GraphCore::commit_transaction_records(std::vector<NodeRecord> created_nodes,
+                                             std::vector<EdgeRecord> created_edges,
+                                             std::uint64_t base_next_node_id, std::uint64_t base_next_edge_id) {
+    if (next_node_id != base_next_node_id || next_edge_id != base_next_edge_id)
+        return fail(std::string(kTransactionConflict));
+    // The file and memory must take the same records: refuse here anything the memory
+    // inserts would, before the file is touched.
+    std::unordered_set<std::string_view> names;
+    std::unordered_set<std::uint64_t> new_ids;
+    auto key_of = [this](std::uint64_t id) { return std::string_view(nodes[id].external_id); };
+    for (const NodeRecord& n : created_nodes) {
+        if (n.external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
+        if (!names.insert(n.external_id).second ||
+            external_ids.find(n.external_id, ExternalIdIndex::hash(n.external_id), key_of))
+            return fail(msg::external_id_exists(n.external_id));
+        if (n.id == ~std::uint64_t{0}) return fail(std::string(msg::kNodeIdOverflow));
+        if (node_exists(n.id) || !new_ids.insert(n.id).second) return fail(msg::node_id_exists(n.id));
+    }
+    std::unordered_set<std::uint64_t> new_edge_ids;
+    for (const EdgeRecord& e : created_edges) {
+        for (std::uint64_t end : {e.source, e.target})
+            if (!node_exists(end) && !new_ids.count(end)) return fail(msg::node_not_found(end));
+        if (e.id == ~std::uint64_t{0}) return fail(std::string(msg::kEdgeIdOverflow));
+        if (edge_exists(e.id) || !new_edge_ids.insert(e.id).second) return fail(msg::edge_id_exists(e.id));
+    }
+    if (store) {
+        QM_CHECK(ensure_store_current());
+        QM_CHECK(store->insert_graph_records(created_nodes, created_edges));
+        note_committed_write();
+    }
+    for (const NodeRecord& n : created_nodes) (void)insert_node_record(n);
+    for (const EdgeRecord& e : created_edges) (void)insert_edge_record(e);
+    apply_compaction_rule_after_commit();
+    return ok();
 }
 
 }  // namespace qm

@@ -21,10 +21,39 @@ std::string_view type_name(ValueKind kind) {
 }
 
 std::string format_double(double value) {
-    // Fixed notation without a precision is the shortest positional text that round-trips.
-    char buf[400];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    return std::string(buf, res.ptr);
+    // The shortest round-trip digits come from the scientific form, then are written out
+    // positionally; fixed notation would print the exact binary expansion of values such
+    // as 1e300 instead of a 1 and zeros.
+    char buf[64];
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+    std::string_view sci(buf, static_cast<std::size_t>(res.ptr - buf));
+    std::size_t e = sci.find('e');
+    if (e == std::string_view::npos) return std::string(sci);  // inf, nan
+    std::string_view mantissa = sci.substr(0, e);
+    int exponent = std::atoi(std::string(sci.substr(e + 1)).c_str());
+    std::string out;
+    if (!mantissa.empty() && mantissa[0] == '-') {
+        out.push_back('-');
+        mantissa.remove_prefix(1);
+    }
+    std::string digits;
+    for (char c : mantissa)
+        if (c != '.') digits.push_back(c);
+    // digits d0 d1 ... with the decimal point after d0, scaled by 10^exponent.
+    int point = 1 + exponent;  // position of the decimal point within digits
+    if (point <= 0) {
+        out += "0.";
+        out.append(static_cast<std::size_t>(-point), '0');
+        out += digits;
+    } else if (static_cast<std::size_t>(point) >= digits.size()) {
+        out += digits;
+        out.append(static_cast<std::size_t>(point) - digits.size(), '0');
+    } else {
+        out.append(digits, 0, static_cast<std::size_t>(point));
+        out.push_back('.');
+        out.append(digits, static_cast<std::size_t>(point), std::string::npos);
+    }
+    return out;
 }
 
 std::string encoded_value(const PropertyValue& value) {

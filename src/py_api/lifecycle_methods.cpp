@@ -1,4 +1,4 @@
-// Graph methods over the graph's life: copies now; refresh and compaction with storage.
+// Graph methods over the graph's life: copies, refresh from the file, compaction.
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/handles.hpp"
@@ -22,8 +22,18 @@ PyObject* compact(Call& c) {
     Py_RETURN_NONE;
 }
 
+// The whole graph is replaced; records handed out earlier stay valid as copies.
+PyObject* refresh(Call& c) {
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    auto status = g->refresh();
+    if (!status) return raise_value_error(status.error());
+    Py_RETURN_NONE;
+}
+
 constexpr MethodDef kLifecycle[] = {
     {"compact", "", Borrow::Exclusive, compact},
+    {"refresh", "", Borrow::Exclusive, refresh},
     {"snapshot", "", Borrow::Shared, snapshot},
 };
 

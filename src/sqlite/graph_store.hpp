@@ -47,6 +47,51 @@ public:
                                               std::uint64_t edge_count) = 0;
     [[nodiscard]] virtual Result<std::uint64_t> current_op_seq() = 0;
     virtual std::string path() const = 0;
+
+    // ---- cross-handle consistency ----
+    // Arms the next logged write: it proceeds only if the op-log sequence, read once the
+    // write lock is held, still equals seq; otherwise it writes nothing and fails with the
+    // staleness message. Without this, another writer could slip in between a handle's
+    // staleness check and its write.
+    virtual void guard_next_write(std::uint64_t seq) = 0;
+    // The op-log sequence as of this handle's last committed logged write, read before the
+    // commit released the lock, so it never covers rows this handle has not seen.
+    virtual std::optional<std::uint64_t> op_seq_after_write() = 0;
+    // Loads between these two calls see one consistent state of the file, even while other
+    // handles commit. end_read never fails: a read transaction has nothing to lose.
+    [[nodiscard]] virtual Status begin_read() = 0;
+    virtual void end_read() = 0;
+    // New rows since a known state, for refreshing without reloading everything: the
+    // records whose id is at least the given one, in id order.
+    [[nodiscard]] virtual Result<std::vector<NodeRecord>> load_nodes_from(std::uint64_t first_id) = 0;
+    [[nodiscard]] virtual Result<std::vector<EdgeRecord>> load_edges_from(std::uint64_t first_id) = 0;
+    [[nodiscard]] virtual Result<std::vector<VariableRecord>> load_variables_from(std::uint64_t first_id) = 0;
+    [[nodiscard]] virtual Result<std::vector<FactorRecord>> load_factors_from(std::uint64_t first_id) = 0;
+    [[nodiscard]] virtual Result<std::vector<EvidenceRecord>> load_evidence_from(std::uint64_t first_id) = 0;
+    [[nodiscard]] virtual Result<std::vector<TraceRecord>> load_traces_from(std::uint64_t first_id) = 0;
+    // Per op name, how many op-log rows were appended after seq.
+    [[nodiscard]] virtual Result<std::vector<std::pair<std::string, std::uint64_t>>> op_counts_since(
+        std::uint64_t seq) = 0;
+};
+
+// Holds a read transaction of a store for its lifetime.
+class StoreReadScope {
+public:
+    explicit StoreReadScope(GraphStore& store) : store_(store) {}
+    StoreReadScope(const StoreReadScope&) = delete;
+    StoreReadScope& operator=(const StoreReadScope&) = delete;
+    ~StoreReadScope() {
+        if (active_) store_.end_read();
+    }
+    [[nodiscard]] Status begin() {
+        QM_CHECK(store_.begin_read());
+        active_ = true;
+        return ok();
+    }
+
+private:
+    GraphStore& store_;
+    bool active_ = false;
 };
 
 }  // namespace qm

@@ -1,0 +1,113 @@
+// Opening a store: the connection, the schema, the storage-format row and the catalog
+// backfill, plus the operations that are not plain row writes or loads.
+#include "sqlite/sqlite_store.hpp"
+
+#include <sqlite3.h>
+
+#include "sqlite/segment_cache.hpp"
+#include "sqlite/sqlite_store_impl.hpp"
+
+namespace qm {
+
+namespace {
+
+constexpr const char* kSchema = R"sql(
+PRAGMA journal_mode = WAL;
+PRAGMA synchronous = FULL;
+PRAGMA foreign_keys = ON;
+PRAGMA busy_timeout = 5000;
+CREATE TABLE IF NOT EXISTS metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS nodes (id INTEGER PRIMARY KEY, external_id TEXT NOT NULL UNIQUE, labels TEXT NOT NULL, properties TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS node_properties (node_id INTEGER NOT NULL, key TEXT NOT NULL, value_type TEXT NOT NULL, value_text TEXT NOT NULL, PRIMARY KEY (node_id, key));
+CREATE TABLE IF NOT EXISTS edges (id INTEGER PRIMARY KEY, source INTEGER NOT NULL, target INTEGER NOT NULL, edge_type TEXT NOT NULL, properties TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS edge_properties (edge_id INTEGER NOT NULL, key TEXT NOT NULL, value_type TEXT NOT NULL, value_text TEXT NOT NULL, PRIMARY KEY (edge_id, key));
+CREATE TABLE IF NOT EXISTS property_keys (scope TEXT NOT NULL, key TEXT NOT NULL, PRIMARY KEY (scope, key));
+CREATE TABLE IF NOT EXISTS property_values (scope TEXT NOT NULL, key TEXT NOT NULL, value_type TEXT NOT NULL, value_text TEXT NOT NULL, PRIMARY KEY (scope, key, value_type, value_text));
+CREATE TABLE IF NOT EXISTS op_log (seq INTEGER PRIMARY KEY AUTOINCREMENT, op TEXT NOT NULL, object_id INTEGER NOT NULL, payload TEXT NOT NULL, created_at INTEGER NOT NULL DEFAULT (unixepoch()));
+CREATE TABLE IF NOT EXISTS variables (id INTEGER PRIMARY KEY, owner_id INTEGER, domain TEXT NOT NULL, prior TEXT NOT NULL, posterior TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS variable_states (variable_id INTEGER NOT NULL, state_index INTEGER NOT NULL, state TEXT NOT NULL, PRIMARY KEY (variable_id, state_index));
+CREATE TABLE IF NOT EXISTS factors (id INTEGER PRIMARY KEY, input_variables TEXT NOT NULL, output_variables TEXT NOT NULL, function TEXT NOT NULL, parameters TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS factor_tables (factor_id INTEGER PRIMARY KEY, variables TEXT NOT NULL, values_text TEXT NOT NULL, is_cpd INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS latest_posteriors (variable_id INTEGER PRIMARY KEY, values_text TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS evidence (id INTEGER PRIMARY KEY, variable_id INTEGER NOT NULL, payload TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS traces (id INTEGER PRIMARY KEY, payload TEXT NOT NULL);
+CREATE INDEX IF NOT EXISTS idx_nodes_external_id ON nodes(external_id);
+CREATE INDEX IF NOT EXISTS idx_node_properties_key ON node_properties(key, node_id);
+CREATE INDEX IF NOT EXISTS idx_node_properties_key_value ON node_properties(key, value_type, value_text, node_id);
+CREATE INDEX IF NOT EXISTS idx_edges_source ON edges(source);
+CREATE INDEX IF NOT EXISTS idx_edges_target ON edges(target);
+CREATE INDEX IF NOT EXISTS idx_edges_type ON edges(edge_type);
+CREATE INDEX IF NOT EXISTS idx_edge_properties_key ON edge_properties(key, edge_id);
+CREATE INDEX IF NOT EXISTS idx_edge_properties_key_value ON edge_properties(key, value_type, value_text, edge_id);
+CREATE INDEX IF NOT EXISTS idx_property_keys_scope ON property_keys(scope, key);
+CREATE INDEX IF NOT EXISTS idx_property_values_lookup ON property_values(scope, key, value_type, value_text);
+CREATE INDEX IF NOT EXISTS idx_variables_owner ON variables(owner_id);
+CREATE INDEX IF NOT EXISTS idx_variable_states_variable ON variable_states(variable_id, state_index);
+CREATE INDEX IF NOT EXISTS idx_evidence_variable ON evidence(variable_id);
+CREATE INDEX IF NOT EXISTS idx_op_log_op ON op_log(op);
+)sql";
+
+// Makes a catalog complete for databases whose property rows were written without it.
+constexpr const char* kCatalogBackfill = R"sql(
+INSERT OR IGNORE INTO property_keys (scope, key) SELECT DISTINCT 'node', key FROM node_properties;
+INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT DISTINCT 'node', key, value_type, value_text FROM node_properties;
+INSERT OR IGNORE INTO property_keys (scope, key) SELECT DISTINCT 'edge', key FROM edge_properties;
+INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT DISTINCT 'edge', key, value_type, value_text FROM edge_properties;
+)sql";
+
+constexpr const char* kStorageFormat = "quillmere-sqlite-v1";
+
+Status write_storage_format(Connection& conn) {
+    QM_TRY(stmt, conn.prepare("INSERT INTO metadata (key, value) VALUES (?1, ?2) ON CONFLICT(key) DO "
+                              "UPDATE SET value = excluded.value;"));
+    QM_CHECK(stmt.bind_text(1, "storage_format"));
+    QM_CHECK(stmt.bind_text(2, kStorageFormat));
+    return stmt.step_done();
+}
+
+}  // namespace
+
+Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
+    QM_TRY(store, SqliteStore::open(path));
+    return std::unique_ptr<GraphStore>(std::move(store));
+}
+
+Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+    QM_TRY(conn, Connection::open(path));
+    // Several handles may open one file at once; wait for their locks from the very first
+    // statement rather than only once the schema batch has set the time-out.
+    sqlite3_busy_timeout(conn.handle(), 5000);
+    QM_CHECK(conn.exec(kSchema));
+    QM_CHECK(write_storage_format(conn));
+    QM_CHECK(conn.exec(kCatalogBackfill));
+    return std::unique_ptr<SqliteStore>(new SqliteStore(path, std::move(conn)));
+}
+
+std::string SqliteStore::path() const { return lossy_utf8(path_); }
+
+Result<std::uint64_t> SqliteStore::read_op_seq() {
+    QM_TRY(stmt, conn_.prepare("SELECT COALESCE(MAX(seq), 0) FROM op_log;"));
+    QM_TRY(row, stmt.step_row());
+    if (!row) return std::uint64_t{0};
+    std::int64_t v = stmt.column_i64(0);
+    if (v < 0) return fail("negative SQLite integer " + std::to_string(v));
+    return static_cast<std::uint64_t>(v);
+}
+
+Result<std::uint64_t> SqliteStore::current_op_seq() { return read_op_seq(); }
+
+Status SqliteStore::begin_read() { return conn_.exec("BEGIN;"); }
+
+void SqliteStore::end_read() { (void)conn_.exec("COMMIT;"); }
+
+std::optional<ComputeSegment> SqliteStore::load_segment(std::uint64_t node_count,
+                                                        std::uint64_t edge_count) {
+    return load_segment_files(path(), node_count, edge_count);
+}
+
+Status SqliteStore::save_segment(const ComputeSegment& segment, std::uint64_t node_count,
+                                 std::uint64_t edge_count) {
+    return save_segment_files(path(), segment, node_count, edge_count);
+}
+
+}  // namespace qm

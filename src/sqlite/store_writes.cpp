@@ -1,0 +1,262 @@
+// The store's writes. Each logged write is one immediate transaction that appends one
+// op-log row per created record; factor tables and posteriors are single auto-commit
+// statements and are not logged.
+#include <sqlite3.h>
+
+#include "codec/field_codec.hpp"
+#include "core/messages.hpp"
+#include "sqlite/sqlite_store_impl.hpp"
+
+namespace qm {
+
+namespace {
+
+// The statements a batch repeats, prepared once per batch and reset between rows.
+struct OpLogWriter {
+    Statement stmt;
+    Status append(std::string_view op, std::uint64_t object_id, std::string_view payload) {
+        QM_CHECK(stmt.bind_text(1, op));
+        QM_CHECK(stmt.bind_u64(2, object_id));
+        QM_CHECK(stmt.bind_text(3, payload));
+        QM_CHECK(stmt.step_done());
+        return stmt.reset();
+    }
+};
+
+Result<OpLogWriter> op_log_writer(Connection& conn) {
+    QM_TRY(stmt, conn.prepare("INSERT INTO op_log (op, object_id, payload) VALUES (?1, ?2, ?3);"));
+    return OpLogWriter{std::move(stmt)};
+}
+
+// Property rows of one scope ("node" or "edge") and the catalog rows they imply.
+class PropertyRowWriter {
+public:
+    static Result<PropertyRowWriter> prepare(Connection& conn, std::string_view scope) {
+        const char* sql = scope == "node"
+                              ? "INSERT OR REPLACE INTO node_properties (node_id, key, value_type, value_text) "
+                                "VALUES (?1, ?2, ?3, ?4);"
+                              : "INSERT OR REPLACE INTO edge_properties (edge_id, key, value_type, value_text) "
+                                "VALUES (?1, ?2, ?3, ?4);";
+        QM_TRY(rows, conn.prepare(sql));
+        QM_TRY(keys, conn.prepare("INSERT OR IGNORE INTO property_keys (scope, key) VALUES (?1, ?2);"));
+        QM_TRY(values, conn.prepare("INSERT OR IGNORE INTO property_values (scope, key, value_type, "
+                                    "value_text) VALUES (?1, ?2, ?3, ?4);"));
+        return PropertyRowWriter(scope, std::move(rows), std::move(keys), std::move(values));
+    }
+
+    Status write(std::uint64_t id, const PropertyMap& props) {
+        for (const auto& [key, value] : props) {
+            std::string_view type = type_name(value);
+            std::string text_buf;
+            std::string_view text;
+            if (kind_of(value) == ValueKind::String) {
+                text = std::get<std::string>(value);
+            } else {
+                text_buf = encoded_value(value);
+                text = text_buf;
+            }
+            QM_CHECK(rows_.bind_u64(1, id));
+            QM_CHECK(rows_.bind_text(2, key));
+            QM_CHECK(rows_.bind_text(3, type));
+            QM_CHECK(rows_.bind_text(4, text));
+            QM_CHECK(rows_.step_done());
+            QM_CHECK(rows_.reset());
+            QM_CHECK(catalog(key, type, text));
+        }
+        return ok();
+    }
+
+private:
+    PropertyRowWriter(std::string_view scope, Statement rows, Statement keys, Statement values)
+        : scope_(scope), rows_(std::move(rows)), keys_(std::move(keys)), values_(std::move(values)) {}
+
+    Status catalog(std::string_view key, std::string_view type, std::string_view text) {
+        QM_CHECK(keys_.bind_text(1, scope_));
+        QM_CHECK(keys_.bind_text(2, key));
+        QM_CHECK(keys_.step_done());
+        QM_CHECK(keys_.reset());
+        QM_CHECK(values_.bind_text(1, scope_));
+        QM_CHECK(values_.bind_text(2, key));
+        QM_CHECK(values_.bind_text(3, type));
+        QM_CHECK(values_.bind_text(4, text));
+        QM_CHECK(values_.step_done());
+        return values_.reset();
+    }
+
+    std::string_view scope_;
+    Statement rows_;
+    Statement keys_;
+    Statement values_;
+};
+
+}  // namespace
+
+template <class Body>
+Status SqliteStore::logged_transaction(Body&& body) {
+    std::optional<std::uint64_t> expected = std::exchange(guard_, std::nullopt);
+    seq_after_write_.reset();
+    QM_CHECK(conn_.exec("BEGIN IMMEDIATE;"));
+    auto run = [&]() -> Result<std::uint64_t> {
+        if (expected) {
+            QM_TRY(seq, read_op_seq());
+            if (seq != *expected) return fail(std::string(msg::kStale));
+        }
+        QM_CHECK(body());
+        return read_op_seq();
+    };
+    auto seq = run();
+    if (!seq) {
+        (void)conn_.exec("ROLLBACK;");
+        return fail(std::move(seq.error()));
+    }
+    auto committed = conn_.exec("COMMIT;");
+    if (!committed) {
+        // A transaction left open would hold the write lock and block every other handle.
+        if (!sqlite3_get_autocommit(conn_.handle())) (void)conn_.exec("ROLLBACK;");
+        return committed;
+    }
+    seq_after_write_ = *seq;
+    return ok();
+}
+
+Status SqliteStore::insert_nodes(std::span<const NodeRecord> nodes) {
+    return insert_graph_records(nodes, {});
+}
+
+Status SqliteStore::insert_edges(std::span<const EdgeRecord> edges) {
+    return insert_graph_records({}, edges);
+}
+
+Status SqliteStore::insert_graph_records(std::span<const NodeRecord> nodes,
+                                         std::span<const EdgeRecord> edges) {
+    return logged_transaction([&]() -> Status {
+        if (nodes.empty() && edges.empty()) return ok();
+        QM_TRY(log, op_log_writer(conn_));
+        std::string labels, props;
+        if (!nodes.empty()) {
+            QM_TRY(insert, conn_.prepare("INSERT INTO nodes (id, external_id, labels, properties) "
+                                         "VALUES (?1, ?2, ?3, ?4);"));
+            QM_TRY(prop_rows, PropertyRowWriter::prepare(conn_, "node"));
+            for (const NodeRecord& n : nodes) {
+                labels = encode_list(n.labels);
+                props.clear();
+                append_encoded_map(props, n.properties);
+                QM_CHECK(insert.bind_u64(1, n.id));
+                QM_CHECK(insert.bind_text(2, n.external_id));
+                QM_CHECK(insert.bind_text(3, labels));
+                QM_CHECK(insert.bind_text(4, props));
+                QM_CHECK(insert.step_done());
+                QM_CHECK(insert.reset());
+                QM_CHECK(prop_rows.write(n.id, n.properties));
+                QM_CHECK(log.append("add_node", n.id, n.external_id));
+            }
+        }
+        if (!edges.empty()) {
+            QM_TRY(insert, conn_.prepare("INSERT INTO edges (id, source, target, edge_type, properties) "
+                                         "VALUES (?1, ?2, ?3, ?4, ?5);"));
+            QM_TRY(prop_rows, PropertyRowWriter::prepare(conn_, "edge"));
+            for (const EdgeRecord& e : edges) {
+                props.clear();
+                append_encoded_map(props, e.properties);
+                QM_CHECK(insert.bind_u64(1, e.id));
+                QM_CHECK(insert.bind_u64(2, e.source));
+                QM_CHECK(insert.bind_u64(3, e.target));
+                QM_CHECK(insert.bind_text(4, e.edge_type));
+                QM_CHECK(insert.bind_text(5, props));
+                QM_CHECK(insert.step_done());
+                QM_CHECK(insert.reset());
+                QM_CHECK(prop_rows.write(e.id, e.properties));
+                QM_CHECK(log.append("add_edge", e.id, e.edge_type));
+            }
+        }
+        return ok();
+    });
+}
+
+Status SqliteStore::insert_variable(const VariableRecord& v) {
+    return logged_transaction([&]() -> Status {
+        QM_TRY(insert, conn_.prepare("INSERT INTO variables (id, owner_id, domain, prior, posterior) "
+                                     "VALUES (?1, ?2, ?3, ?4, ?5);"));
+        QM_CHECK(insert.bind_u64(1, v.id));
+        if (v.owner_id) {
+            QM_CHECK(insert.bind_u64(2, *v.owner_id));
+        } else {
+            QM_CHECK(insert.bind_null(2));
+        }
+        QM_CHECK(insert.bind_text(3, v.domain));
+        QM_CHECK(insert.bind_text(4, encode_map(v.prior)));
+        QM_CHECK(insert.bind_text(5, encode_map(v.posterior)));
+        QM_CHECK(insert.step_done());
+        if (!v.states.empty()) {
+            QM_TRY(state, conn_.prepare("INSERT OR REPLACE INTO variable_states (variable_id, state_index, "
+                                        "state) VALUES (?1, ?2, ?3);"));
+            for (std::size_t i = 0; i < v.states.size(); ++i) {
+                QM_CHECK(state.bind_u64(1, v.id));
+                QM_CHECK(state.bind_i64(2, static_cast<std::int64_t>(i)));
+                QM_CHECK(state.bind_text(3, v.states[i]));
+                QM_CHECK(state.step_done());
+                QM_CHECK(state.reset());
+            }
+        }
+        QM_TRY(log, op_log_writer(conn_));
+        return log.append("add_variable", v.id, v.domain);
+    });
+}
+
+Status SqliteStore::insert_factor(const FactorRecord& f) {
+    return logged_transaction([&]() -> Status {
+        QM_TRY(insert, conn_.prepare("INSERT INTO factors (id, input_variables, output_variables, function, "
+                                     "parameters) VALUES (?1, ?2, ?3, ?4, ?5);"));
+        QM_CHECK(insert.bind_u64(1, f.id));
+        QM_CHECK(insert.bind_text(2, encode_u64_list(f.input_variables)));
+        QM_CHECK(insert.bind_text(3, encode_u64_list(f.output_variables)));
+        QM_CHECK(insert.bind_text(4, f.function));
+        QM_CHECK(insert.bind_text(5, encode_map(f.parameters)));
+        QM_CHECK(insert.step_done());
+        QM_TRY(log, op_log_writer(conn_));
+        return log.append("add_factor", f.id, f.function);
+    });
+}
+
+Status SqliteStore::insert_evidence(const EvidenceRecord& e) {
+    return logged_transaction([&]() -> Status {
+        QM_TRY(insert, conn_.prepare("INSERT INTO evidence (id, variable_id, payload) VALUES (?1, ?2, ?3);"));
+        QM_CHECK(insert.bind_u64(1, e.id));
+        QM_CHECK(insert.bind_u64(2, e.variable_id));
+        QM_CHECK(insert.bind_text(3, encode_map(e.payload)));
+        QM_CHECK(insert.step_done());
+        QM_TRY(log, op_log_writer(conn_));
+        return log.append("add_evidence", e.id, std::to_string(e.variable_id));
+    });
+}
+
+Status SqliteStore::insert_trace(const TraceRecord& t) {
+    return logged_transaction([&]() -> Status {
+        QM_TRY(insert, conn_.prepare("INSERT INTO traces (id, payload) VALUES (?1, ?2);"));
+        QM_CHECK(insert.bind_u64(1, t.id));
+        QM_CHECK(insert.bind_text(2, encode_map(t.payload)));
+        QM_CHECK(insert.step_done());
+        QM_TRY(log, op_log_writer(conn_));
+        return log.append("add_trace", t.id, "trace");
+    });
+}
+
+Status SqliteStore::insert_factor_table(const FactorTableRecord& t) {
+    QM_TRY(stmt, conn_.prepare("INSERT OR REPLACE INTO factor_tables (factor_id, variables, values_text, "
+                               "is_cpd) VALUES (?1, ?2, ?3, ?4);"));
+    QM_CHECK(stmt.bind_u64(1, t.factor_id));
+    QM_CHECK(stmt.bind_text(2, encode_u64_list(t.variables)));
+    QM_CHECK(stmt.bind_text(3, encode_f64_list(t.values)));
+    QM_CHECK(stmt.bind_i64(4, t.is_cpd ? 1 : 0));
+    return stmt.step_done();
+}
+
+Status SqliteStore::upsert_posterior(std::uint64_t variable_id, std::span<const double> values) {
+    QM_TRY(stmt, conn_.prepare("INSERT INTO latest_posteriors (variable_id, values_text) VALUES (?1, ?2) "
+                               "ON CONFLICT(variable_id) DO UPDATE SET values_text = excluded.values_text;"));
+    QM_CHECK(stmt.bind_u64(1, variable_id));
+    QM_CHECK(stmt.bind_text(2, encode_f64_list(values)));
+    return stmt.step_done();
+}
+
+}  // namespace qm

@@ -1,0 +1,220 @@
+"""Backed graphs over time: staleness between handles and processes, refresh, snapshots,
+and writes that commit even when their follow-up work fails."""
+import os
+import subprocess
+import sys
+import textwrap
+import warnings
+
+import pytest
+
+import _quillmere as q
+from store_helpers import rows, execute
+
+
+@pytest.fixture
+def db(tmp_path):
+    return str(tmp_path / "g.db")
+
+
+STALE = "SQLite graph has changed since this handle was opened; call refresh() before writing"
+
+
+def dump(g):
+    """Everything a reader can see, for comparing two handles."""
+    return (
+        [(n.id, n.external_id, n.labels, n.properties) for n in g.nodes()],
+        [(e.id, e.source, e.target, e.edge_type, e.properties) for e in g.edges()],
+        g.nodes_with_label("L"), g.edges_by_type("t"), g.nodes_with_property("k"),
+        g.nodes_with_property("k", 2), g.edges_with_property("w", 0.5),
+        g.get_node_id("n3"),
+    )
+
+
+def test_two_handles_stale_then_refresh(db):
+    a, b = q.Graph(db), q.Graph.open(db)
+    a.add_node("x", ["L"])
+    with pytest.raises(ValueError) as info:
+        b.add_node("y")
+    assert str(info.value) == STALE
+    with pytest.raises(ValueError, match="call refresh"):
+        b.compact()
+    assert b.node_count() == 0  # reads never check
+    b.refresh()
+    assert b.get_node_id("x") == 0 and b.nodes_with_label("L") == [0]
+    assert b.add_node("y") == 1
+    with pytest.raises(ValueError, match="call refresh"):
+        a.add_edge(0, 0, "t")
+    a.refresh()
+    a.add_edge(0, 1, "t")
+    assert rows(db, "SELECT MAX(seq) FROM op_log") == [(3,)]
+
+
+def test_refresh_needs_a_file():
+    with pytest.raises(ValueError) as info:
+        q.Graph().refresh()
+    assert str(info.value) == "refresh is only available for SQLite-backed graphs"
+
+
+def test_schema_only_file_opens_empty_and_writable(db):
+    q.Graph(db)
+    g = q.Graph(db)
+    assert (g.node_count(), g.edge_count()) == (0, 0)
+    assert g.add_node() == 0
+
+
+def test_snapshot_is_isolated_from_later_writes(db):
+    g = q.Graph(db)
+    g.add_node("a")
+    snap = g.snapshot()
+    g.add_node("b")
+    assert snap.node_count() == 1 and g.node_count() == 2
+    assert rows(db, "SELECT COUNT(*) FROM nodes") == [(2,)]
+
+
+def build(g, start, count):
+    ids = g.add_nodes([{"external_id": f"n{i}", "labels": ["L"] if i % 2 else [],
+                        "properties": {"k": i % 3}} for i in range(start, start + count)])
+    g.add_edges([{"source": ids[i], "target": ids[(i * 7) % len(ids)], "edge_type": "t" if i % 2 else "u",
+                  "properties": {"w": 0.5 if i % 4 == 0 else 1.0}} for i in range(len(ids))])
+
+
+@pytest.mark.parametrize("edges_written", [5, 1500])  # the second one compacts in the writer
+def test_refresh_equals_a_fresh_open(db, edges_written):
+    reader, writer = q.Graph(db), q.Graph(db)
+    build(writer, 0, 10)
+    reader.refresh()
+    build(writer, 10, edges_written)
+    writer.add_node("lonely")
+    reader.refresh()
+    assert dump(reader) == dump(q.Graph(db)) == dump(writer)
+    # Its own pending edges are folded the same way a fresh open would hold them.
+    build(reader, 5000, 3)
+    reader.refresh()
+    assert dump(reader) == dump(q.Graph(db))
+    assert reader.add_node("after") == writer.node_count() + 3
+
+
+def test_refresh_sees_changes_made_without_the_log(db):
+    g = q.Graph(db)
+    build(g, 0, 4)
+    execute(db, "INSERT INTO nodes VALUES (4, 'outsider', 'L', 'k\tint\t2')")
+    g.refresh()
+    assert dump(g) == dump(q.Graph(db))
+    assert g.get_node_id("outsider") == 4
+
+
+def test_failed_refresh_leaves_the_graph_as_it_was(db):
+    a, b = q.Graph(db), q.Graph(db)
+    build(a, 0, 3)
+    b.refresh()
+    before = dump(b)
+    a.add_node("broken", properties={"k": 1})
+    execute(db, "UPDATE nodes SET properties = 'k\tint\tone' WHERE external_id = 'broken'")
+    with pytest.raises(ValueError) as info:
+        b.refresh()
+    assert str(info.value) == 'invalid int property value "one"'
+    assert dump(b) == before
+    with pytest.raises(ValueError, match="call refresh"):
+        b.add_node()
+    execute(db, "UPDATE nodes SET properties = 'k\tint\t1' WHERE external_id = 'broken'")
+    b.refresh()
+    assert b.get_node(3).properties == {"k": 1}
+
+
+def test_auto_compaction_writes_the_cache(db):
+    g = q.Graph(db)
+    g.add_nodes([{} for _ in range(10)])
+    g.add_edges([{"source": i % 10, "target": (i + 1) % 10, "edge_type": "t"} for i in range(1024)])
+    assert not os.path.exists(db + ".segments")
+    g.add_edge(0, 1, "t")  # the 1025th uncompacted edge
+    manifest = open(db + ".segments/manifest.txt").read()
+    assert "edge_count=1025\n" in manifest and "node_count=10\n" in manifest
+
+
+def test_committed_edges_survive_a_failing_cache_write(db):
+    g = q.Graph(db)
+    g.add_nodes([{} for _ in range(3)])
+    open(db + ".segments", "w").close()  # the cache directory cannot be created
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        ids = g.add_edges([{"source": 0, "target": 1, "edge_type": "t"} for _ in range(1100)])
+    assert ids == list(range(1100))
+    assert [w.category for w in caught] == [RuntimeWarning]
+    assert str(caught[0].message).startswith("failed to create segment directory")
+    assert g.edge_count() == 1100 and rows(db, "SELECT COUNT(*) FROM edges") == [(1100,)]
+    assert g.add_node() == 3  # still current: the warning did not make it stale
+    with pytest.raises(ValueError, match="^failed to create segment directory"):
+        g.compact()
+    # Warnings escalated to errors still leave the write in place.
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(RuntimeWarning):
+            g.add_edges([{"source": 0, "target": 2, "edge_type": "t"} for _ in range(1100)])
+    assert g.edge_count() == 2200 and rows(db, "SELECT COUNT(*) FROM edges") == [(2200,)]
+
+
+WORKER = textwrap.dedent("""
+    import sys, json, os, time, _quillmere as q
+    path, name, count, workers = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
+    STALE = "SQLite graph has changed since this handle was opened; call refresh() before writing"
+    g = q.Graph(path)
+    # Start together, so the writes really interleave.
+    open(f"{path}.ready-{name}", "w").close()
+    while sum(os.path.exists(f"{path}.ready-w{k}") for k in range(workers)) < workers:
+        time.sleep(0.001)
+    made, refusals = [], 0
+
+    def retrying(write):
+        global refusals
+        while True:
+            try:
+                return write()
+            except ValueError as exc:
+                if str(exc) != STALE:
+                    raise
+                refusals += 1
+                g.refresh()
+
+    for i in range(count):
+        nid = retrying(lambda: g.add_node(f"{name}-{i}", properties={"i": i}))
+        # The handle is current: its view is dense and ends with its own write.
+        assert g.node_ids() == list(range(nid + 1)), (nid, g.node_count())
+        made.append(nid)
+        if nid > 0:
+            retrying(lambda: g.add_edge(nid, nid - 1, "prev"))
+    g.refresh()
+    print(json.dumps({"made": made, "refusals": refusals, "seen": g.node_count()}))
+""")
+
+
+def run_workers(db, count, per_worker):
+    env = dict(os.environ, PYTHONPATH=os.path.dirname(q.__file__))
+    q.Graph(db)  # the schema exists before the workers race
+    procs = [subprocess.Popen([sys.executable, "-c", WORKER, db, f"w{k}", str(per_worker), str(count)],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
+             for k in range(count)]
+    results = []
+    for p in procs:
+        out, err = p.communicate(timeout=120)
+        assert p.returncode == 0, err
+        import json
+        results.append(json.loads(out))
+    return results
+
+
+@pytest.mark.parametrize("workers", [2, 4])
+def test_processes_writing_concurrently_lose_nothing(db, workers):
+    per_worker = 25
+    results = run_workers(db, workers, per_worker)
+    total = workers * per_worker
+    made = sorted(i for r in results for i in r["made"])
+    assert made == list(range(total))  # no id handed out twice, none lost
+    g = q.Graph(db)
+    assert g.node_count() == total
+    assert sorted(n.external_id for n in g.nodes()) == sorted(
+        f"w{k}-{i}" for k in range(workers) for i in range(per_worker))
+    # Every node but the first got an edge to its predecessor at the time it was written.
+    assert g.edge_count() == total - 1
+    assert rows(db, "SELECT COUNT(*), MAX(seq) FROM op_log") == [(2 * total - 1, 2 * total - 1)]
+    assert all(r["seen"] >= r["made"][-1] + 1 for r in results)
