@@ -1,54 +1,45 @@
 #include "core/algorithms_neighbor_index.hpp"
 
 #include <algorithm>
+#include <memory>
 
 namespace qm {
 
-namespace {
-
-// After counting into offsets[v + 1] and summing, offsets[v] is v's start. Placing with
-// offsets[v]++ leaves offsets[v] at v's end, i.e. the next node's start: one shift restores
-// the starts without a separate cursor array.
-void restore_starts(std::vector<std::uint64_t>& offsets) {
-    std::copy_backward(offsets.begin(), offsets.end() - 1, offsets.end());
-    offsets[0] = 0;
-}
-
-void prefix_sum(std::vector<std::uint64_t>& offsets) {
-    for (std::size_t v = 1; v < offsets.size(); ++v) offsets[v] += offsets[v - 1];
-}
-
-}  // namespace
-
 template <class Index>
-void build_neighbor_index(const GraphCore& g, const EdgeTypeFilter& filter, NeighborIndex<Index>* out,
-                          NeighborIndex<Index>* in) {
+NeighborIndex<Index> build_neighbor_index(const GraphCore& g, const EdgeTypeFilter& filter, Direction direction) {
     const std::uint64_t n = g.nodes.size();
-    if (out) out->offsets.assign(n + 1, 0);
-    if (in) in->offsets.assign(n + 1, 0);
+    const bool out = direction != Direction::In, in = direction != Direction::Out;
     auto counted = [&](const EdgeSlot& e) {
         return e.occupied() && filter.accepts(e) && e.source < n && e.target < n;
     };
+    NeighborIndex<Index> index;
+    // First pass: each node's outgoing and incoming counts.
+    std::vector<std::uint64_t> out_count(out ? n : 0, 0), in_count(in ? n : 0, 0);
     for (const EdgeSlot& e : g.edges) {
         if (!counted(e)) continue;
-        if (out) ++out->offsets[e.source + 1];
-        if (in) ++in->offsets[e.target + 1];
+        if (out) ++out_count[e.source];
+        if (in) ++in_count[e.target];
     }
-    if (out) {
-        prefix_sum(out->offsets);
-        out->ids.assign(out->offsets[n], 0);
+    // Slices in node order; within one, the outgoing part precedes the incoming part. The
+    // count arrays become the write cursors of their parts.
+    index.offsets.resize(n + 1);
+    std::uint64_t total = 0;
+    for (std::uint64_t v = 0; v < n; ++v) {
+        index.offsets[v] = total;
+        std::uint64_t o = out ? out_count[v] : 0, i = in ? in_count[v] : 0;
+        if (out) out_count[v] = total;
+        if (in) in_count[v] = total + o;
+        total += o + i;
     }
-    if (in) {
-        prefix_sum(in->offsets);
-        in->ids.assign(in->offsets[n], 0);
-    }
+    index.offsets[n] = total;
+    index.ids = std::vector<Index>(total);
+    // Second pass, in edge-id order, so every part comes out ascending by edge id.
     for (const EdgeSlot& e : g.edges) {
         if (!counted(e)) continue;
-        if (out) out->ids[out->offsets[e.source]++] = static_cast<Index>(e.target);
-        if (in) in->ids[in->offsets[e.target]++] = static_cast<Index>(e.source);
+        if (out) index.ids[out_count[e.source]++] = static_cast<Index>(e.target);
+        if (in) index.ids[in_count[e.target]++] = static_cast<Index>(e.source);
     }
-    if (out) restore_starts(out->offsets);
-    if (in) restore_starts(in->offsets);
+    return index;
 }
 
 template <class Index>
@@ -70,10 +61,8 @@ void keep_distinct_neighbors(NeighborIndex<Index>& index, std::size_t node_slots
     index.ids.shrink_to_fit();
 }
 
-template void build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, NeighborIndex<std::uint32_t>*,
-                                   NeighborIndex<std::uint32_t>*);
-template void build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, NeighborIndex<std::uint64_t>*,
-                                   NeighborIndex<std::uint64_t>*);
+template NeighborIndex<std::uint32_t> build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, Direction);
+template NeighborIndex<std::uint64_t> build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, Direction);
 template void keep_distinct_neighbors(NeighborIndex<std::uint32_t>&, std::size_t);
 template void keep_distinct_neighbors(NeighborIndex<std::uint64_t>&, std::size_t);
 

@@ -30,8 +30,7 @@ ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damp
     for (Index v : live) score[v] = 1.0 / n;
 
     if (iterations > 0) {
-        NeighborIndex<Index> out;
-        build_neighbor_index<Index>(g, filter, &out, nullptr);
+        NeighborIndex<Index> out = build_neighbor_index<Index>(g, filter, Direction::Out);
         keep_distinct_neighbors(out, slots);
         std::vector<double> next(slots, 0.0);
         for (std::uint64_t done = 0; done < iterations;) {

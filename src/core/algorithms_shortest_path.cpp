@@ -15,6 +15,7 @@
 
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
+#include "core/algorithms_prefetch.hpp"
 #include "core/messages.hpp"
 
 namespace qm {
@@ -135,12 +136,14 @@ Result<std::optional<WeightedPath>> shortest_path(const GraphCore& g, std::uint6
         const double distance = best[node];
         // Collect the node's first edge to each neighbour, then weigh them: asking for every
         // property blob while collecting lets those scattered reads overlap.
+        if (dir != Direction::In) prefetch_edge_slots(g, node, true);
+        if (dir != Direction::Out) prefetch_edge_slots(g, node, false);
         seen->reset(n);
         pairs.clear();
         auto collect = [&](std::uint64_t m, std::uint64_t e) {
             if (m >= n || !seen->insert(m)) return;
             pairs.emplace_back(m, e);
-            if (weight_key && g.edges[e].props) __builtin_prefetch(g.edges[e].props);
+            if (weight_key && g.edges[e].props) prefetch_read(g.edges[e].props);
         };
         if (dir != Direction::In) for_each_neighbor_edge(g, node, true, filter, collect);
         if (dir != Direction::Out) for_each_neighbor_edge(g, node, false, filter, collect);

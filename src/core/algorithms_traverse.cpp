@@ -13,6 +13,7 @@
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
 #include "core/algorithms_neighbor_index.hpp"
+#include "core/algorithms_prefetch.hpp"
 #include "core/messages.hpp"
 
 namespace qm {
@@ -38,33 +39,29 @@ void visit_by_slots(const GraphCore& g, std::uint64_t node, Direction direction,
 }
 
 template <class Index, class F>
-void visit_by_index(const NeighborIndex<Index>& out, const NeighborIndex<Index>& in, Direction direction,
-                    std::uint64_t node, NodeMarks& visited, F&& f) {
-    if (direction != Direction::In)
-        for (Index m : out.of(node))
-            if (visited.insert(m)) f(m);
-    if (direction != Direction::Out)
-        for (Index m : in.of(node))
-            if (visited.insert(m)) f(m);
+void visit_by_index(const NeighborIndex<Index>& index, std::uint64_t node, NodeBits& visited, F&& f) {
+    for (Index m : index.of(node))
+        if (visited.insert(m)) f(m);
 }
 
 // Expands order[head..] breadth-first through the packed index, continuing a walk that
 // began through the slots. `depth` and `level_end` carry the level bookkeeping across.
 template <class Index>
 void finish_bfs_by_index(const GraphCore& g, Direction dir, const EdgeTypeFilter& filter,
-                         std::optional<std::uint64_t> max_depth, NodeMarks& visited,
-                         std::vector<std::uint64_t>& order, std::size_t head, std::uint64_t depth,
-                         std::size_t level_end) {
-    NeighborIndex<Index> out, in;
-    build_neighbor_index<Index>(g, filter, dir != Direction::In ? &out : nullptr,
-                                dir != Direction::Out ? &in : nullptr);
+                         std::optional<std::uint64_t> max_depth, std::vector<std::uint64_t>& order,
+                         std::size_t head, std::uint64_t depth, std::size_t level_end) {
+    NeighborIndex<Index> index = build_neighbor_index<Index>(g, filter, dir);
+    // The nodes visited so far are exactly those already queued.
+    NodeBits visited(g.nodes.size());
+    for (std::uint64_t v : order) visited.insert(v);
     for (; head < order.size(); ++head) {
         if (head == level_end) {
             ++depth;
             level_end = order.size();
         }
         if (max_depth && depth >= *max_depth) break;
-        visit_by_index(out, in, dir, order[head], visited, [&](std::uint64_t m) { order.push_back(m); });
+        prefetch_queue_ahead(index, order, head);
+        visit_by_index(index, order[head], visited, [&](std::uint64_t m) { order.push_back(m); });
     }
 }
 
@@ -97,15 +94,15 @@ Result<std::vector<std::uint64_t>> bfs(const GraphCore& g, std::uint64_t start, 
         if (max_depth && depth >= *max_depth) break;
         if (followed > switch_after) {
             if (small_node_ids(g))
-                finish_bfs_by_index<std::uint32_t>(g, dir, filter, max_depth, *visited, order, head, depth, level_end);
+                finish_bfs_by_index<std::uint32_t>(g, dir, filter, max_depth, order, head, depth, level_end);
             else
-                finish_bfs_by_index<std::uint64_t>(g, dir, filter, max_depth, *visited, order, head, depth, level_end);
+                finish_bfs_by_index<std::uint64_t>(g, dir, filter, max_depth, order, head, depth, level_end);
             break;
         }
         std::uint64_t node = order[head];
         if (head + kQueueLookahead < order.size()) {
-            if (out) prefetch_node_edges(g, order[head + kQueueLookahead], true);
-            if (in) prefetch_node_edges(g, order[head + kQueueLookahead], false);
+            if (out) prefetch_edge_slots(g, order[head + kQueueLookahead], true);
+            if (in) prefetch_edge_slots(g, order[head + kQueueLookahead], false);
         }
         if (out) followed += g.edge_ids_for_node(node, true).size();
         if (in) followed += g.edge_ids_for_node(node, false).size();
@@ -119,19 +116,18 @@ namespace {
 // Weak components sweep the whole graph, so they always read the packed index.
 template <class Index>
 std::vector<std::vector<std::uint64_t>> components_by_index(const GraphCore& g, const EdgeTypeFilter& filter) {
-    NeighborIndex<Index> out, in;
-    build_neighbor_index<Index>(g, filter, &out, &in);
-    ScratchLease<NodeMarks> visited;
-    visited->reset(g.nodes.size());
+    NeighborIndex<Index> index = build_neighbor_index<Index>(g, filter, Direction::Both);
+    NodeBits visited(g.nodes.size());
     std::vector<std::vector<std::uint64_t>> components;
     std::vector<std::uint64_t> queue;
     for (std::uint64_t id = 0; id < g.nodes.size(); ++id) {
-        if (!g.nodes[id].occupied() || !visited->insert(id)) continue;
+        if (!g.nodes[id].occupied() || !visited.insert(id)) continue;
         // A component lists its nodes in dequeue order, which is enqueue order.
         queue.assign(1, id);
-        for (std::size_t head = 0; head < queue.size(); ++head)
-            visit_by_index(out, in, Direction::Both, queue[head], *visited,
-                           [&](std::uint64_t m) { queue.push_back(m); });
+        for (std::size_t head = 0; head < queue.size(); ++head) {
+            prefetch_queue_ahead(index, queue, head);
+            visit_by_index(index, queue[head], visited, [&](std::uint64_t m) { queue.push_back(m); });
+        }
         components.emplace_back(queue.begin(), queue.end());
     }
     return components;
