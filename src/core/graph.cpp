@@ -181,14 +181,16 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
     ++live_nodes_;
 }
 
-void GraphCore::place_edge(const EdgeRecord& record) {
+void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     std::uint64_t id = record.id;
     if (edges.size() <= id) edges.resize(id + 1);
     grow_adjacency(record.source);
     grow_adjacency(record.target);
-    delta_out[record.source].push_back(id);
-    delta_in[record.target].push_back(id);
-    delta_edges_ += 1;
+    if (to_delta) {
+        delta_out[record.source].push_back(id);
+        delta_in[record.target].push_back(id);
+        delta_edges_ += 1;
+    }
     EdgeSlot& slot = edges[id];
     slot.source = record.source;
     slot.target = record.target;

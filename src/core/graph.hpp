@@ -198,7 +198,9 @@ private:
     // Places a validated node whose external id and slot are known to be free.
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
                     const PropertyMap& properties, std::uint64_t hash);
-    void place_edge(const EdgeRecord& record);
+    // Without to_delta the edge is listed in no adjacency: only for loading, which then
+    // installs a segment covering every edge.
+    void place_edge(const EdgeRecord& record, bool to_delta = true);
     [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
     // Re-reads the op-log sequence after a committed store write.
