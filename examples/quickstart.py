@@ -8,11 +8,13 @@ from _quillmere import Graph
 def build(g):
     ann = g.add_node(external_id="ann", labels=["Person"], properties={"age": 42})
     bob = g.add_node(external_id="bob", labels=["Person"], properties={"age": 35})
+    cat = g.add_node(external_id="cat", labels=["Person"], properties={"age": 29})
     acme = g.add_node(external_id="acme", labels=["Company"])
     g.add_edges([
-        {"source": ann, "target": bob, "edge_type": "knows", "properties": {"since": 2019}},
+        {"source": ann, "target": bob, "edge_type": "knows", "properties": {"weight": 0.9}},
+        {"source": bob, "target": cat, "edge_type": "knows", "properties": {"weight": 0.5}},
         {"source": ann, "target": acme, "edge_type": "works_at"},
-        {"source": bob, "target": acme, "edge_type": "works_at", "properties": {"weight": 0.5}},
+        {"source": bob, "target": acme, "edge_type": "works_at"},
     ])
     return ann
 
@@ -22,9 +24,17 @@ def tour(g, title):
     ann = build(g)
     print("nodes:", g.node_count(), "edges:", g.edge_count())
     print("ann:", g.get_node(ann), g.get_node(ann).properties)
-    print("people:", g.nodes_with_label("Person"))
-    print("aged 35:", g.nodes_with_property("age", 35))
-    print("works_at edges:", [repr(e) for e in (g.get_edge(i) for i in g.edges_by_type("works_at"))])
+    print("people:", g.nodes_with_label("Person"), "aged 35:", g.nodes_with_property("age", 35))
+    print("works_at:", [repr(g.get_edge(i)) for i in g.edges_by_type("works_at")])
+    # Traversals
+    print("ann's neighbours:", g.neighbors(ann), "within 2 hops:", g.k_hop(ann, 2, edge_type="knows"))
+    print("exactly 2 steps out:", g.frontier([ann], 2))
+    print("trust flowing from ann:", g.propagate({ann: 1.0}, 2, edge_property="weight"))
+    # Algorithms
+    print("bfs:", g.bfs(ann), "components:", g.connected_components())
+    print("shortest ann->cat by weight:", g.shortest_path(ann, g.get_node_id("cat"), weight_property="weight"))
+    print("pagerank:", {k: round(v, 3) for k, v in g.pagerank().items()})
+    # A frozen copy keeps answering while the graph moves on.
     snap = g.snapshot()
     g.add_node(external_id="late")
     print("snapshot keeps", snap.node_count(), "nodes while the graph has", g.node_count())
@@ -34,7 +44,13 @@ tour(Graph(), "in memory")
 
 with tempfile.TemporaryDirectory() as folder:
     path = os.path.join(folder, "people.db")
+    tour(Graph(path), f"on {path}")
+    # Everything is on disk: a second handle sees it, and a stale one must refresh first.
+    reader, writer = Graph.open(path), Graph.open(path)
+    writer.add_node(external_id="dave")
     try:
-        tour(Graph(path), f"on {path}")
-    except RuntimeError as exc:
-        print("SQLite-backed graphs are not available yet:", exc)
+        reader.add_node(external_id="erin")
+    except ValueError as exc:
+        print("stale handle:", exc)
+    reader.refresh()
+    print("after refresh the reader sees", reader.node_count(), "nodes; dave is", reader.get_node_id("dave"))

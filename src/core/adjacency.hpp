@@ -3,7 +3,12 @@
 // delta list), and every engine that walks edges relies on that order.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -44,6 +49,78 @@ private:
     std::uint32_t epoch_ = 1;
 };
 
+// Lends a per-thread, reusable T (a NodeMarks, a NodeValues) for one walk. Walks on big
+// graphs are often short, and sizing fresh per-node state on every call would cost more than
+// the walk itself; a lent object only grows. Nested leases on one thread get their own
+// objects, so a walk may call another that also borrows scratch.
+template <class T>
+class ScratchLease {
+public:
+    ScratchLease() {
+        auto& pool = free_list();
+        if (pool.empty()) {
+            obj_ = std::make_unique<T>();
+        } else {
+            obj_ = std::move(pool.back());
+            pool.pop_back();
+        }
+    }
+    ~ScratchLease() {
+        auto& pool = free_list();
+        if (pool.size() < kPoolLimit) pool.push_back(std::move(obj_));
+    }
+    ScratchLease(const ScratchLease&) = delete;
+    ScratchLease& operator=(const ScratchLease&) = delete;
+
+    T& operator*() { return *obj_; }
+    T* operator->() { return obj_.get(); }
+
+private:
+    static constexpr std::size_t kPoolLimit = 4;
+    static std::vector<std::unique_ptr<T>>& free_list() {
+        thread_local std::vector<std::unique_ptr<T>> pool;
+        return pool;
+    }
+    std::unique_ptr<T> obj_;
+};
+
+// A sparse map from node id to double over dense storage: ids touched since the last reset
+// are remembered, so clearing and iterating cost only what the walk touched.
+class NodeValues {
+public:
+    void reset(std::size_t size) {
+        present_.reset(size);
+        if (value_.size() < size) value_.resize(size);
+        touched_.clear();
+    }
+    // Adds x to the value under id, which starts from 0.0 when id is new.
+    void add(std::uint64_t id, double x) {
+        if (present_.insert(id)) {
+            if (id >= value_.size()) value_.resize(id + 1);
+            value_[id] = 0.0;
+            touched_.push_back(id);
+        }
+        value_[id] += x;
+    }
+    void set(std::uint64_t id, double x) {
+        if (present_.insert(id)) {
+            if (id >= value_.size()) value_.resize(id + 1);
+            touched_.push_back(id);
+        }
+        value_[id] = x;
+    }
+    double operator[](std::uint64_t id) const { return value_[id]; }
+    bool empty() const { return touched_.empty(); }
+    // The ids touched since reset, in first-touch order.
+    const std::vector<std::uint64_t>& ids() const { return touched_; }
+    void sort_ids() { std::sort(touched_.begin(), touched_.end()); }
+
+private:
+    NodeMarks present_;
+    std::vector<double> value_;
+    std::vector<std::uint64_t> touched_;
+};
+
 // Optional edge-type filter resolved to a symbol once per call. A type no edge has
 // matches nothing.
 struct EdgeTypeFilter {
@@ -65,12 +142,41 @@ struct EdgeTypeFilter {
 template <class F>
 void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoing,
                             const EdgeTypeFilter& filter, F&& f) {
-    g.edge_ids_for_node(node, outgoing).for_each([&](std::uint64_t e) {
-        if (e >= g.edges.size()) return;
-        const EdgeSlot& slot = g.edges[e];
-        if (!slot.occupied() || !filter.accepts(slot)) return;
-        f(outgoing ? slot.target : slot.source, e);
-    });
+    // Edge slots of one node lie scattered over the edge table, so each read is likely a
+    // cache miss; asking for the slots a few edges ahead lets those misses overlap.
+    constexpr std::size_t kAhead = 8;
+    const std::size_t table = g.edges.size();
+    auto ask = [&](std::uint64_t e) {
+        if (e < table) __builtin_prefetch(&g.edges[e]);
+    };
+    auto walk = [&](std::span<const std::uint64_t> ids) {
+        const std::size_t n = ids.size();
+        for (std::size_t i = 0; i < n && i < kAhead; ++i) ask(ids[i]);
+        for (std::size_t i = 0; i < n; ++i) {
+            if (i + kAhead < n) ask(ids[i + kAhead]);
+            const std::uint64_t e = ids[i];
+            if (e >= table) continue;
+            const EdgeSlot& slot = g.edges[e];
+            if (!slot.occupied() || !filter.accepts(slot)) continue;
+            f(outgoing ? slot.target : slot.source, e);
+        }
+    };
+    const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
+    walk(range.compacted);
+    walk(range.delta);
+}
+
+// Asks for the first edge slots of node ahead of a walk reaching it, so a breadth-first
+// loop can overlap the misses of one node with the work on the one before.
+inline void prefetch_node_edges(const GraphCore& g, std::uint64_t node, bool outgoing) {
+    constexpr std::size_t kFirst = 8;
+    const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
+    const std::size_t table = g.edges.size();
+    std::size_t asked = 0;
+    for (auto ids : {range.compacted, range.delta}) {
+        for (std::size_t i = 0; i < ids.size() && asked < kFirst; ++i, ++asked)
+            if (ids[i] < table) __builtin_prefetch(&g.edges[ids[i]]);
+    }
 }
 
 // Appends to out the not-yet-seen neighbours of node in one direction, marking them seen.

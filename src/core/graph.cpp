@@ -1,7 +1,6 @@
 #include "core/graph.hpp"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "core/messages.hpp"
 #include "sqlite/graph_store.hpp"
@@ -62,10 +61,16 @@ Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t ta
 Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records) {
     std::vector<NodeRecord> prepared;
     std::vector<std::uint64_t> hashes;
-    prepared.reserve(records.size());  // the batch set below views into these strings
+    prepared.reserve(records.size());
     hashes.reserve(records.size());
-    std::unordered_set<std::string_view> batch_ids;
+    // External ids taken earlier in this batch, keyed by position in `prepared`: a flat table
+    // sized once, so a large batch costs no allocation per record.
+    ExternalIdIndex batch_ids;
+    if (records.size() > 1) batch_ids.reserve(records.size());
     auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
+    auto batch_key_of = [&prepared](std::uint64_t pos) -> std::string_view {
+        return prepared[pos].external_id;
+    };
     for (std::size_t i = 0; i < records.size(); ++i) {
         NewNodeRecord& rec = records[i];
         for (const auto& label : rec.labels)
@@ -77,14 +82,15 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
             rec.external_id ? std::move(*rec.external_id) : "node:" + std::to_string(id);
         if (external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
         std::uint64_t h = ExternalIdIndex::hash(external_id);
-        if (external_ids.find(external_id, h, key_of)) return fail(msg::external_id_exists(external_id));
+        if (external_ids.find(external_id, h, key_of) ||
+            (records.size() > 1 && batch_ids.find(external_id, h, batch_key_of)))
+            return fail(msg::external_id_exists(external_id));
         NodeRecord& node = prepared.emplace_back();
         node.id = id;
         node.external_id = std::move(external_id);
         node.labels = std::move(rec.labels);
         node.properties = std::move(rec.properties);
-        if (records.size() > 1 && !batch_ids.insert(node.external_id).second)
-            return fail(msg::external_id_exists(node.external_id));
+        if (records.size() > 1) batch_ids.insert(h, i);
         hashes.push_back(h);
     }
     if (store) QM_CHECK(store_nodes(prepared));
@@ -119,6 +125,7 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
     }
     if (store) QM_CHECK(store_edges(prepared));
     reserve_for(edges, prepared.size());
+    if (prepared.size() >= kBulkEdges) reserve_delta_lists(prepared);
     std::vector<std::uint64_t> ids;
     ids.reserve(prepared.size());
     for (const EdgeRecord& edge : prepared) {
@@ -181,6 +188,22 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
     ++live_nodes_;
 }
 
+void GraphCore::reserve_delta_lists(std::span<const EdgeRecord> batch) {
+    // One exact reservation per touched list instead of a chain of doublings: fewer copies
+    // while a large batch lands, and no slack left behind in memory.
+    std::vector<std::uint32_t> out_count(nodes.size(), 0), in_count(nodes.size(), 0);
+    for (const EdgeRecord& e : batch) {
+        ++out_count[e.source];
+        ++in_count[e.target];
+    }
+    for (std::size_t v = 0; v < nodes.size(); ++v) {
+        if (out_count[v] && delta_out[v].capacity() < delta_out[v].size() + out_count[v])
+            delta_out[v].reserve(delta_out[v].size() + out_count[v]);
+        if (in_count[v] && delta_in[v].capacity() < delta_in[v].size() + in_count[v])
+            delta_in[v].reserve(delta_in[v].size() + in_count[v]);
+    }
+}
+
 void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     std::uint64_t id = record.id;
     if (edges.size() <= id) edges.resize(id + 1);
@@ -194,7 +217,10 @@ void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     EdgeSlot& slot = edges[id];
     slot.source = record.source;
     slot.target = record.target;
-    slot.type = symbols->intern(record.edge_type);
+    // Batches mostly repeat one type: skip the hash lookup when it is the previous one.
+    if (last_type_ == kNoSymbol || symbols->text(last_type_) != record.edge_type)
+        last_type_ = symbols->intern(record.edge_type);
+    slot.type = last_type_;
     edge_type_index[slot.type].insert(id);
     slot.props = pack_properties(record.properties, *symbols, *arena);
     edge_property_index.index(id, slot.props);

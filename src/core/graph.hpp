@@ -201,6 +201,9 @@ private:
     // Without to_delta the edge is listed in no adjacency: only for loading, which then
     // installs a segment covering every edge.
     void place_edge(const EdgeRecord& record, bool to_delta = true);
+    // Sizes the delta lists a large batch is about to extend (endpoints already validated).
+    void reserve_delta_lists(std::span<const EdgeRecord> batch);
+    static constexpr std::size_t kBulkEdges = 1024;
     [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
     // Re-reads the op-log sequence after a committed store write.
@@ -214,6 +217,7 @@ private:
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;
     std::uint64_t delta_edges_ = 0;
+    Symbol last_type_ = kNoSymbol;
 };
 
 }  // namespace qm

@@ -91,7 +91,7 @@ void graph_dealloc(PyObject* self) {
         new std::shared_ptr<GraphCell>(std::move(g->cell));
         PyObject* exc = PyErr_GetRaisedException();
         raise_runtime_error("quillmere::Graph is unsendable, but is being dropped on another thread");
-        PyErr_WriteUnraisable(self);
+        PyErr_WriteUnraisable(nullptr);
         PyErr_SetRaisedException(exc);
     }
     g->cell.~shared_ptr<GraphCell>();

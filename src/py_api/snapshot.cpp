@@ -15,7 +15,7 @@ void snapshot_dealloc(PyObject* self) {
     if (s->thread != PyThread_get_thread_ident()) {
         PyObject* exc = PyErr_GetRaisedException();
         raise_runtime_error("quillmere::GraphSnapshot is unsendable, but is being dropped on another thread");
-        PyErr_WriteUnraisable(self);
+        PyErr_WriteUnraisable(nullptr);
         PyErr_SetRaisedException(exc);
     } else {
         delete s->core;

@@ -1,0 +1,176 @@
+"""Python values in and out: property values, property dicts, record dictionaries."""
+import pytest
+
+import _quillmere
+
+
+def test_values_keep_their_kind(g):
+    g.add_node(properties={"b": True, "i": 1, "f": 1.0, "s": "1", "big": -2**63})
+    props = g.get_node(0).properties
+    assert props == {"b": True, "big": -2**63, "f": 1.0, "i": 1, "s": "1"}
+    assert [type(props[k]) for k in ("b", "i", "f", "s")] == [bool, int, float, str]
+
+
+def test_subclasses_convert_as_their_base(g):
+    class MyInt(int):
+        pass
+
+    class MyStr(str):
+        def __eq__(self, other):
+            raise AssertionError("no Python code may run while converting")
+        __hash__ = str.__hash__
+
+    class MyDict(dict):
+        def items(self):
+            raise AssertionError("the dict's own storage is read")
+
+    g.add_node(properties=MyDict({MyStr("k"): MyInt(7), "f": float(2)}))
+    assert g.get_node(0).properties == {"f": 2.0, "k": 7}
+
+
+@pytest.mark.parametrize("value, exc, message", [
+    (float("nan"), ValueError, "float property values must be finite"),
+    (float("inf"), ValueError, "float property values must be finite"),
+    (None, ValueError, "property values must be str, int, float, or bool"),
+    (b"x", ValueError, "property values must be str, int, float, or bool"),
+    ([1], ValueError, "property values must be str, int, float, or bool"),
+    ({"a": {"b": 1}}, ValueError, "property values must be str, int, float, or bool"),
+    (2**63, OverflowError, None),
+    (-2**63 - 1, OverflowError, None),
+])
+def test_bad_property_values(g, value, exc, message):
+    for call in (lambda: g.add_node(properties={"k": value}),
+                 lambda: g.add_nodes([{"properties": {"k": value}}]),
+                 lambda: g.nodes_with_property("k", value) if value is not None else g.add_node(properties={"k": value})):
+        with pytest.raises(exc) as info:
+            call()
+        if message:
+            assert str(info.value) == message
+    assert g.node_count() == 0
+
+
+def test_property_keys_must_be_strings(g):
+    with pytest.raises(ValueError, match="^property keys must be strings$"):
+        g.add_node(properties={1: "x"})
+
+
+def test_deep_and_cyclic_values_are_refused_cleanly(g):
+    deep = []
+    for _ in range(100000):
+        deep = [deep]
+    cyclic = {}
+    cyclic["self"] = cyclic
+    for value in (deep, cyclic):
+        with pytest.raises(ValueError):
+            g.add_node(properties={"k": value})
+    assert g.node_count() == 0
+
+
+NODE_RECORD_ERRORS = [
+    (({"external_id": "a"},), "add_nodes records must be a list"),
+    ([{"external_id": "a"}, 5], "node record 1 must be a dict"),
+    ([{"external_id": "a"}, {"name": "b"}], 'node record 1 has unknown field "name"'),
+    ([{1: "a"}], "node record 0 keys must be strings"),
+    ([{"properties": [1]}], 'optional record field "properties" must be a dict'),
+    ([{"external_id": 5}], 'optional record field "external_id" must be a string'),
+    ([{"labels": "person"}], 'optional record field "labels" must be a list of strings'),
+    ([{"labels": [1]}], 'optional record field "labels" must be a list of strings'),
+    ([{"labels": 7}], 'optional record field "labels" must be a list of strings'),
+    ([{"properties": {"k": None}}], "property values must be str, int, float, or bool"),
+    # The unknown field is reported before a bad value of an allowed one.
+    ([{"labels": 7, "zzz": 1}], 'node record 0 has unknown field "zzz"'),
+]
+
+
+@pytest.mark.parametrize("records, message", NODE_RECORD_ERRORS)
+def test_node_record_errors(g, records, message):
+    with pytest.raises(ValueError) as info:
+        g.add_nodes(records)
+    assert str(info.value) == message
+    assert g.node_count() == 0
+
+
+EDGE_RECORD_ERRORS = [
+    ("nope", "add_edges records must be a list"),
+    ([[1]], "edge record 0 must be a dict"),
+    ([{"source": 0, "target": 1, "edge_type": "e", "weight": 1}], 'edge record 0 has unknown field "weight"'),
+    ([{"source": 0, "edge_type": "knows"}], 'record 0 missing "target"'),
+    ([{"target": 0, "edge_type": "knows"}], 'record 0 missing "source"'),
+    ([{"source": 0, "target": 1}], 'record 0 missing "edge_type"'),
+    ([{"source": 0, "target": -1, "edge_type": "k"}], 'record 0 field "target" must be an int'),
+    ([{"source": 2**64, "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
+    ([{"source": None, "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
+    ([{"source": "0", "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
+    ([{"source": 0, "target": 1, "edge_type": 5}], 'record 0 field "edge_type" must be a string'),
+    ([{"source": 0, "target": 1, "edge_type": None}], 'record 0 field "edge_type" must be a string'),
+    ([{"source": 0, "target": 1, "edge_type": "e", "properties": 3}],
+     'optional record field "properties" must be a dict'),
+    ([{"source": 0, "target": 1, "edge_type": "e"}, {"source": 0, "target": 1, "edge_type": "e", "x": 1}],
+     'edge record 1 has unknown field "x"'),
+]
+
+
+@pytest.mark.parametrize("records, message", EDGE_RECORD_ERRORS)
+def test_edge_record_errors(g, records, message):
+    g.add_nodes([{}, {}])
+    with pytest.raises(ValueError) as info:
+        g.add_edges(records)
+    assert str(info.value) == message
+    assert g.edge_count() == 0
+
+
+def test_record_fields_accept_none_and_sequences(g):
+    assert g.add_nodes([{"external_id": None, "labels": None, "properties": None},
+                        {"labels": ("a", "b")}]) == [0, 1]
+    assert g.get_node(1).labels == ["a", "b"]
+    assert g.add_edges([{"source": 0, "target": 1, "edge_type": "e", "properties": None}]) == [0]
+    assert g.get_edge(0).properties == {}
+
+
+def test_hostile_index_mutating_the_batch(g):
+    g.add_nodes([{}, {}])
+    records = []
+
+    class Evil:
+        def __index__(self):
+            records.clear()  # the list shrinks while it is being read
+            return 0
+
+    records.extend([{"source": Evil(), "target": 1, "edge_type": "e"},
+                    {"source": 0, "target": 1, "edge_type": "e"}])
+    assert g.add_edges(records) == [0]
+
+    class Raises:
+        def __index__(self):
+            raise ZeroDivisionError("boom")
+
+    with pytest.raises(ValueError, match='field "source" must be an int'):
+        g.add_edges([{"source": Raises(), "target": 1, "edge_type": "e"}])
+    with pytest.raises(ZeroDivisionError):
+        g.get_node(Raises())
+    assert g.edge_count() == 1
+
+
+def test_hostile_label_sequence(g):
+    class Seq:
+        def __len__(self):
+            return 3
+
+        def __getitem__(self, i):
+            if i == 1:
+                raise RuntimeError("nope")
+            return "x"
+
+    with pytest.raises(RuntimeError, match="nope"):  # not a type mismatch: propagates as it is
+        g.add_node(labels=Seq())
+    with pytest.raises(ValueError, match='"labels" must be a list of strings'):
+        g.add_nodes([{"labels": Seq()}])
+    assert g.node_count() == 0
+
+
+def test_surrogates_are_refused_not_mangled(g):
+    with pytest.raises(UnicodeEncodeError):
+        g.add_node(external_id="\ud800")
+    with pytest.raises(UnicodeEncodeError):
+        g.add_nodes([{"properties": {"k": "\udfff"}}])
+    assert g.node_count() == 0

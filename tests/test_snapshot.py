@@ -1,0 +1,129 @@
+import pytest
+
+import _quillmere
+from conftest import run_in_thread
+
+
+def sample_graph():
+    g = _quillmere.Graph()
+    a = g.add_node("a", ["Person"], {"k": 1, "name": "ann"})
+    b = g.add_node("b", ["Person"], {"k": 1.0})
+    c = g.add_node("c", [], {"k": "1"})
+    g.add_edge(a, b, "KNOWS", {"probability": 0.5})
+    g.add_edge(b, c, "KNOWS")
+    g.add_edge(c, a, "LIKES", {"k": 1})
+    return g, (a, b, c)
+
+
+READS = [
+    ("node_count", ()), ("edge_count", ()), ("node_ids", ()), ("edge_ids", ()),
+    ("get_node_id", ("b",)), ("nodes_with_label", ("Person",)), ("edges_by_type", ("KNOWS",)),
+    ("nodes_with_property", ("k", 1)), ("nodes_with_property", ("k",)),
+    ("edges_with_property", ("k", 1)), ("neighbors", (0, "both")), ("k_hop", (0, 3)),
+    ("frontier", ([0], 2, "in")),
+]
+
+
+def read_all(h):
+    out = [getattr(h, name)(*args) for name, args in READS]
+    out.append([repr(n) for n in h.nodes()])
+    out.append([repr(e) for e in h.edges()])
+    return out
+
+
+class TestIsolation:
+    def test_snapshot_answers_as_the_graph_did(self):
+        g, (a, b, c) = sample_graph()
+        s = g.snapshot()
+        assert read_all(s) == read_all(g)
+
+        d = g.add_node("d", ["Person"], {"k": 1})
+        g.add_edge(a, d, "KNOWS")
+        g.add_edges([{"source": d, "target": a, "edge_type": "LIKES"}])
+        assert s.node_count() == 3 and g.node_count() == 4
+        with pytest.raises(KeyError, match="node 3 not found"):
+            s.get_node(d)
+        assert g.get_node(d).external_id == "d"
+        assert s.get_node_id("d") is None
+        assert s.neighbors(a) == [b] and g.neighbors(a) == [b, d]
+        assert s.nodes_with_property("k", 1) == [a] and g.nodes_with_property("k", 1) == [a, d]
+        # repeated reads of a snapshot are stable
+        assert read_all(s) == read_all(s)
+
+    def test_later_compaction_and_writes_stay_invisible(self):
+        g, (a, b, c) = sample_graph()
+        s1 = g.snapshot()
+        before = read_all(s1)
+        g.compact()
+        s2 = g.snapshot()
+        assert read_all(s2) == before
+        g.add_edge(b, a, "KNOWS")
+        g.compact()
+        g.add_edge(a, a, "SELF")
+        assert read_all(s1) == before and read_all(s2) == before
+        assert g.neighbors(a, "both") == [b, a, c]
+        s3 = g.snapshot()
+        assert read_all(s3) == read_all(g)
+
+    def test_snapshot_outlives_its_graph(self):
+        g, (a, b, c) = sample_graph()
+        s = g.snapshot()
+        expected = read_all(s)
+        del g
+        assert read_all(s) == expected
+
+
+class TestSurface:
+    ABSENT = [
+        "add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
+        "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh", "compact",
+        "snapshot", "transaction", "propagate", "posterior", "local_propagate",
+        "belief_propagation", "compile_active_subgraph",
+    ]
+
+    @pytest.mark.parametrize("name", ABSENT)
+    def test_writes_lifecycle_and_inference_are_absent(self, name):
+        s = _quillmere.Graph().snapshot()
+        assert not hasattr(s, name)
+        with pytest.raises(AttributeError):
+            getattr(s, name)()
+
+    def test_reads_share_the_graph_signatures(self):
+        g, _ = sample_graph()
+        s = g.snapshot()
+        for name in ("neighbors", "k_hop", "frontier", "get_node", "nodes_with_property"):
+            assert getattr(s, name).__text_signature__ == getattr(g, name).__text_signature__
+
+    def test_not_constructible(self):
+        with pytest.raises(TypeError):
+            _quillmere.GraphSnapshot()
+
+    def test_same_errors_as_graph(self):
+        g, _ = sample_graph()
+        s = g.snapshot()
+        calls = [
+            ("get_node", (9,), KeyError), ("get_edge", (9,), KeyError),
+            ("neighbors", (9,), ValueError), ("neighbors", (0, "up"), ValueError),
+            ("k_hop", (9, 1, "up"), ValueError), ("frontier", ([9], 1, "up"), ValueError),
+            ("frontier", ("0", 1), TypeError), ("k_hop", (0, -1), OverflowError),
+            ("get_node", ("x",), TypeError),
+        ]
+        for name, args, exc in calls:
+            with pytest.raises(exc) as from_graph:
+                getattr(g, name)(*args)
+            with pytest.raises(exc) as from_snapshot:
+                getattr(s, name)(*args)
+            assert str(from_snapshot.value) == str(from_graph.value)
+
+    def test_argument_count_errors_name_the_class(self):
+        s = _quillmere.Graph().snapshot()
+        with pytest.raises(TypeError, match=r"^GraphSnapshot\.k_hop\(\) missing 1 required"):
+            s.k_hop(0)
+
+    def test_bound_to_its_thread(self):
+        g, _ = sample_graph()
+        s = g.snapshot()
+        _, error = run_in_thread(lambda: s.neighbors(0))
+        assert type(error).__name__ == "PanicException"
+        assert "GraphSnapshot is unsendable" in str(error)
+        assert s.neighbors(0) == [1]
