@@ -57,7 +57,39 @@ INSERT OR IGNORE INTO property_keys (scope, key) SELECT 'edge', key FROM edge_pr
 INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT 'edge', key, value_type, value_text FROM edge_properties GROUP BY key, value_type, value_text;
 )sql";
 
+// One row for the first property row the catalog lacks, if any.
+constexpr const char* kCatalogGaps[] = {
+    "SELECT 1 FROM (SELECT key FROM node_properties GROUP BY key) p WHERE NOT EXISTS (SELECT 1 FROM "
+    "property_keys c WHERE c.scope = 'node' AND c.key = p.key) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key, value_type, value_text FROM node_properties GROUP BY key, value_type, "
+    "value_text) p WHERE NOT EXISTS (SELECT 1 FROM property_values c WHERE c.scope = 'node' AND c.key = "
+    "p.key AND c.value_type = p.value_type AND c.value_text = p.value_text) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key FROM edge_properties GROUP BY key) p WHERE NOT EXISTS (SELECT 1 FROM "
+    "property_keys c WHERE c.scope = 'edge' AND c.key = p.key) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key, value_type, value_text FROM edge_properties GROUP BY key, value_type, "
+    "value_text) p WHERE NOT EXISTS (SELECT 1 FROM property_values c WHERE c.scope = 'edge' AND c.key = "
+    "p.key AND c.value_type = p.value_type AND c.value_text = p.value_text) LIMIT 1;",
+};
+
 constexpr const char* kStorageFormat = "quillmere-sqlite-v1";
+
+// Opening must not need the write lock when there is nothing to write: another handle may
+// hold it for a long batch, and the busy time-out would then fail the open. So the format
+// row and the catalog are read first and written only when they differ.
+Result<bool> storage_format_current(Connection& conn) {
+    QM_TRY(stmt, conn.prepare("SELECT value FROM metadata WHERE key = 'storage_format';"));
+    QM_TRY(row, stmt.step_row());
+    return row && stmt.column_text(0) == kStorageFormat;
+}
+
+Result<bool> catalog_complete(Connection& conn) {
+    for (const char* sql : kCatalogGaps) {
+        QM_TRY(stmt, conn.prepare(sql));
+        QM_TRY(row, stmt.step_row());
+        if (row) return false;
+    }
+    return true;
+}
 
 Status write_storage_format(Connection& conn) {
     QM_TRY(stmt, conn.prepare("INSERT INTO metadata (key, value) VALUES (?1, ?2) ON CONFLICT(key) DO "
@@ -80,8 +112,10 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
     // statement rather than only once the schema batch has set the time-out.
     sqlite3_busy_timeout(conn.handle(), 5000);
     QM_CHECK(conn.exec(kSchema));
-    QM_CHECK(write_storage_format(conn));
-    QM_CHECK(conn.exec(kCatalogBackfill));
+    QM_TRY(format_current, storage_format_current(conn));
+    if (!format_current) QM_CHECK(write_storage_format(conn));
+    QM_TRY(complete, catalog_complete(conn));
+    if (!complete) QM_CHECK(conn.exec(kCatalogBackfill));
     return std::unique_ptr<SqliteStore>(new SqliteStore(path, std::move(conn)));
 }
 
@@ -100,7 +134,10 @@ Result<std::uint64_t> SqliteStore::current_op_seq() { return read_op_seq(); }
 
 Status SqliteStore::begin_read() { return conn_.exec("BEGIN;"); }
 
-void SqliteStore::end_read() { (void)conn_.exec("COMMIT;"); }
+void SqliteStore::end_read() {
+    // A read transaction left open would pin this handle to an old state of the file.
+    if (!conn_.exec("COMMIT;") && !sqlite3_get_autocommit(conn_.handle())) (void)conn_.exec("ROLLBACK;");
+}
 
 std::optional<ComputeSegment> SqliteStore::load_segment(std::uint64_t node_count,
                                                         std::uint64_t edge_count) {
