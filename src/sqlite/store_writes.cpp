@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "codec/field_codec.hpp"
 #include "core/messages.hpp"
@@ -72,11 +73,17 @@ private:
     PropertyRowWriter(std::string_view scope, Statement rows, Statement keys, Statement values)
         : scope_(scope), rows_(std::move(rows)), keys_(std::move(keys)), values_(std::move(values)) {}
 
+    // The catalog rows are INSERT OR IGNORE: repeating one inside a batch changes nothing,
+    // so each distinct row is sent once per batch.
     Status catalog(std::string_view key, std::string_view type, std::string_view text) {
-        QM_CHECK(keys_.bind_text(1, scope_));
-        QM_CHECK(keys_.bind_text(2, key));
-        QM_CHECK(keys_.step_done());
-        QM_CHECK(keys_.reset());
+        std::string& probe = probe_;
+        probe.assign(key);
+        probe.push_back('\0');  // cannot occur inside stored text
+        probe.append(type);
+        probe.push_back('\0');
+        probe.append(text);
+        if (!values_seen_.insert(probe).second) return ok();
+        if (keys_seen_.insert(std::string(key)).second) QM_CHECK(catalog_key(key));
         QM_CHECK(values_.bind_text(1, scope_));
         QM_CHECK(values_.bind_text(2, key));
         QM_CHECK(values_.bind_text(3, type));
@@ -85,10 +92,20 @@ private:
         return values_.reset();
     }
 
+    Status catalog_key(std::string_view key) {
+        QM_CHECK(keys_.bind_text(1, scope_));
+        QM_CHECK(keys_.bind_text(2, key));
+        QM_CHECK(keys_.step_done());
+        return keys_.reset();
+    }
+
     std::string_view scope_;
     Statement rows_;
     Statement keys_;
     Statement values_;
+    std::unordered_set<std::string> keys_seen_;
+    std::unordered_set<std::string> values_seen_;
+    std::string probe_;
 };
 
 }  // namespace
