@@ -278,6 +278,8 @@ bool GraphCore::refresh_incremental() {
     // be, so they are read into a graph that borrows the new records' shapes.
     std::vector<std::optional<VariableRecord>> variables_after = variables;
     std::vector<std::optional<FactorRecord>> factors_after = factors;
+    variables_after.resize(next_variable_id);  // new ids continue right after the counters
+    factors_after.resize(next_factor_id);
     for (const VariableRecord& v : *new_variables) variables_after.emplace_back(v);
     for (const FactorRecord& f : *new_factors) factors_after.emplace_back(f);
     std::swap(variables, variables_after);
