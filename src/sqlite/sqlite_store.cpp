@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
+#include <optional>
+#include <vector>
+
 #include "sqlite/segment_cache.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
@@ -82,9 +86,69 @@ Result<bool> storage_format_current(Connection& conn) {
     return row && stmt.column_text(0) == kStorageFormat;
 }
 
+// Property tables repeat few distinct keys and values over many rows, so the distinct
+// ones are visited by seeking from each to the next along the covering index, checking
+// each against the catalog. Past kMaxSeeks distinct rows, one scan is cheaper.
+constexpr int kMaxSeeks = 20000;
+
+struct CatalogWalk {
+    std::string_view scope;
+    std::string_view first;  // the first distinct row of the index
+    std::string_view next;   // the next distinct row after ?1.. in index order
+    std::string_view probe;  // whether the catalog has it (?1 scope, then the columns)
+    int columns;
+};
+
+constexpr CatalogWalk kCatalogWalks[] = {
+    {"node", "SELECT key FROM node_properties ORDER BY key LIMIT 1;",
+     "SELECT key FROM node_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+    {"node",
+     "SELECT key, value_type, value_text FROM node_properties ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT key, value_type, value_text FROM node_properties WHERE (key, value_type, value_text) > (?1, ?2, "
+     "?3) ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+    {"edge", "SELECT key FROM edge_properties ORDER BY key LIMIT 1;",
+     "SELECT key FROM edge_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+    {"edge",
+     "SELECT key, value_type, value_text FROM edge_properties ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT key, value_type, value_text FROM edge_properties WHERE (key, value_type, value_text) > (?1, ?2, "
+     "?3) ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+};
+
+// True or false when the walk decided; none when it gave up for the scan.
+Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& walk) {
+    QM_TRY(first, conn.prepare(walk.first));
+    QM_TRY(next, conn.prepare(walk.next));
+    QM_TRY(probe, conn.prepare(walk.probe));
+    std::vector<std::string> row(static_cast<std::size_t>(walk.columns));
+    QM_TRY(found, first.step_row());
+    Statement* current = &first;
+    for (int seeks = 0; found; ++seeks) {
+        if (seeks == kMaxSeeks) return std::optional<bool>();
+        for (int i = 0; i < walk.columns; ++i) row[static_cast<std::size_t>(i)] = current->column_text(i);
+        QM_CHECK(probe.bind_text(1, walk.scope));
+        for (int i = 0; i < walk.columns; ++i) QM_CHECK(probe.bind_text(i + 2, row[static_cast<std::size_t>(i)]));
+        QM_TRY(present, probe.step_row());
+        QM_CHECK(probe.reset());
+        if (!present) return std::optional<bool>(false);
+        QM_CHECK(next.reset());
+        for (int i = 0; i < walk.columns; ++i) QM_CHECK(next.bind_text(i + 1, row[static_cast<std::size_t>(i)]));
+        QM_TRY(more, next.step_row());
+        found = more;
+        current = &next;
+    }
+    return std::optional<bool>(true);
+}
+
 Result<bool> catalog_complete(Connection& conn) {
-    for (const char* sql : kCatalogGaps) {
-        QM_TRY(stmt, conn.prepare(sql));
+    for (std::size_t i = 0; i < std::size(kCatalogWalks); ++i) {
+        QM_TRY(walked, walk_catalog(conn, kCatalogWalks[i]));
+        if (walked && !*walked) return false;
+        if (walked) continue;
+        QM_TRY(stmt, conn.prepare(kCatalogGaps[i]));
         QM_TRY(row, stmt.step_row());
         if (row) return false;
     }
