@@ -238,13 +238,25 @@ def test_metadata_records_load_from_the_file(db):
 
 
 def test_catalog_is_backfilled_on_open(db):
+    g = q.Graph(db)
+    g.add_nodes([{"properties": {"k": i, "m": "x"}} for i in range(50)])
+    g.add_edges([{"source": 0, "target": 1, "edge_type": "t", "properties": {"w": 0.5}}])
+    del g
+    expected_values = rows(db, "SELECT * FROM property_values ORDER BY 1, 2, 3, 4")
+    q.Graph(db)  # nothing missing: nothing changes
+    assert rows(db, "SELECT * FROM property_values ORDER BY 1, 2, 3, 4") == expected_values
+    # Known keys with an unknown value, a new key, and a scope with no catalog rows at all.
+    execute(db, "INSERT INTO node_properties VALUES (700, 'k', 'float', '5')")
+    execute(db, "INSERT INTO node_properties VALUES (700, 'zz', 'int', '1')")
+    execute(db, "DELETE FROM property_keys WHERE scope = 'edge'")
+    execute(db, "DELETE FROM property_values WHERE scope = 'edge'")
     q.Graph(db)
-    execute(db, "INSERT INTO node_properties VALUES (7, 'k', 'int', '5')")
-    execute(db, "INSERT INTO edge_properties VALUES (7, 'w', 'float', '0.5')")
-    q.Graph(db)
-    assert rows(db, "SELECT * FROM property_keys ORDER BY scope") == [("edge", "w"), ("node", "k")]
-    assert rows(db, "SELECT * FROM property_values ORDER BY scope") == [
-        ("edge", "w", "float", "0.5"), ("node", "k", "int", "5")]
+    assert rows(db, "SELECT * FROM property_keys ORDER BY scope, key") == [
+        ("edge", "w"), ("node", "k"), ("node", "m"), ("node", "zz")]
+    values = rows(db, "SELECT * FROM property_values")
+    for row in [("node", "k", "float", "5"), ("node", "zz", "int", "1"), ("edge", "w", "float", "0.5")]:
+        assert row in values
+    assert len(values) == len(expected_values) + 2
 
 
 def test_open_failures_raise_runtime_error(tmp_path):
