@@ -8,7 +8,7 @@ BUILD=build/sanitize
 "$VENV/bin/pip" install -q cmake ninja
 "$VENV/bin/cmake" -S . -B "$BUILD" -G Ninja -DCMAKE_MAKE_PROGRAM="$VENV/bin/ninja" \
   -DPython_EXECUTABLE="$VENV/bin/python" -DQUILLMERE_SANITIZE=ON -Wno-dev >/dev/null
-"$VENV/bin/cmake" --build "$BUILD"
+"$VENV/bin/cmake" --build "$BUILD" -j2
 ASAN_LIB=$(g++ -print-file-name=libasan.so)
 UBSAN_LIB=$(g++ -print-file-name=libubsan.so)
 # CPython's own allocations are not ours to chase: leak detection stays off.

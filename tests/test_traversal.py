@@ -129,14 +129,6 @@ class TestErrors:
         with pytest.raises(TypeError, match="missing 1 required positional argument: 'hops'"):
             g.k_hop(0)
 
-    def test_text_signatures(self):
-        g = _quillmere.Graph()
-        assert g.neighbors.__text_signature__ == '($self, node_id, direction="out", edge_type=None)'
-        assert g.k_hop.__text_signature__ == '($self, start, hops, direction="out", edge_type=None)'
-        assert g.frontier.__text_signature__ == '($self, starts, steps, direction="out", edge_type=None)'
-        assert g.propagate.__text_signature__ == (
-            '($self, seeds, steps, edge_property="probability", damping=1.0, edge_type=None)')
-
 
 # ---------------------------------------------------------------- propagate
 

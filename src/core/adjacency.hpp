@@ -77,8 +77,14 @@ public:
 
 private:
     static constexpr std::size_t kPoolLimit = 4;
+    // Reserved up front: returning an object to the pool happens in a destructor and must
+    // never allocate.
     static std::vector<std::unique_ptr<T>>& free_list() {
-        thread_local std::vector<std::unique_ptr<T>> pool;
+        thread_local std::vector<std::unique_ptr<T>> pool = [] {
+            std::vector<std::unique_ptr<T>> v;
+            v.reserve(kPoolLimit);
+            return v;
+        }();
         return pool;
     }
     std::unique_ptr<T> obj_;

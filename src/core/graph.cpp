@@ -95,6 +95,8 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
     }
     if (store) QM_CHECK(store_nodes(prepared));
     reserve_for(nodes, prepared.size());
+    reserve_for(delta_out, prepared.size());
+    reserve_for(delta_in, prepared.size());
     external_ids.reserve(external_ids.size() + prepared.size());
     std::vector<std::uint64_t> ids;
     ids.reserve(prepared.size());
@@ -124,13 +126,23 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
         edge.properties = std::move(rec.properties);
     }
     if (store) QM_CHECK(store_edges(prepared));
-    reserve_for(edges, prepared.size());
+    if (!prepared.empty()) {
+        reserve_for(edges, prepared.size());
+        edges.resize(std::max<std::uint64_t>(edges.size(), prepared.back().id + 1));
+    }
     if (prepared.size() >= kBulkEdges) reserve_delta_lists(prepared);
     std::vector<std::uint64_t> ids;
     ids.reserve(prepared.size());
+    // Batches mostly repeat one type: look the type up only when it changes.
+    Symbol type = kNoSymbol;
+    IdSet* type_ids = nullptr;
     for (const EdgeRecord& edge : prepared) {
         ids.push_back(edge.id);
-        place_edge(edge);
+        if (type == kNoSymbol || symbols->text(type) != edge.edge_type) {
+            type = symbols->intern(edge.edge_type);
+            type_ids = &edge_type_index[type];
+        }
+        place_edge(edge, type, *type_ids);
     }
     if (store) apply_compaction_rule_after_commit();
     return ids;
@@ -163,7 +175,7 @@ Status GraphCore::insert_loaded_edge(const EdgeRecord& record) {
     return insert_edge_record(record);
 }
 
-void GraphCore::grow_adjacency(std::uint64_t id) {
+void GraphCore::grow_slots(std::uint64_t id) {
     if (nodes.size() <= id) nodes.resize(id + 1);
     if (delta_out.size() <= id) delta_out.resize(id + 1);
     if (delta_in.size() <= id) delta_in.resize(id + 1);
@@ -174,10 +186,11 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
                            std::uint64_t hash) {
     grow_adjacency(id);
     NodeSlot& slot = nodes[id];
-    slot.labels.reserve(labels.size());
+    slot.label_begin = label_pool.size();
+    slot.label_count = static_cast<std::uint32_t>(labels.size());
     for (const auto& label : labels) {
         Symbol sym = symbols->intern(label);
-        slot.labels.push_back(sym);
+        label_pool.push_back(sym);
         label_index[sym].insert(id);
     }
     slot.props = pack_properties(properties, *symbols, *arena);
@@ -204,11 +217,10 @@ void GraphCore::reserve_delta_lists(std::span<const EdgeRecord> batch) {
     }
 }
 
-void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
+void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta) {
     std::uint64_t id = record.id;
     if (edges.size() <= id) edges.resize(id + 1);
-    grow_adjacency(record.source);
-    grow_adjacency(record.target);
+    grow_adjacency(std::max(record.source, record.target));
     if (to_delta) {
         delta_out[record.source].push_back(id);
         delta_in[record.target].push_back(id);
@@ -217,15 +229,17 @@ void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     EdgeSlot& slot = edges[id];
     slot.source = record.source;
     slot.target = record.target;
-    // Batches mostly repeat one type: skip the hash lookup when it is the previous one.
-    if (last_type_ == kNoSymbol || symbols->text(last_type_) != record.edge_type)
-        last_type_ = symbols->intern(record.edge_type);
-    slot.type = last_type_;
-    edge_type_index[slot.type].insert(id);
+    slot.type = type;
+    type_ids.insert(id);
     slot.props = pack_properties(record.properties, *symbols, *arena);
     edge_property_index.index(id, slot.props);
     next_edge_id = std::max(next_edge_id, id + 1);
     ++live_edges_;
+}
+
+void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
+    Symbol type = symbols->intern(record.edge_type);
+    place_edge(record, type, edge_type_index[type], to_delta);
 }
 
 // ---------------------------------------------------------------- lookups
@@ -236,8 +250,8 @@ std::optional<NodeRecord> GraphCore::get_node(std::uint64_t id) const {
     NodeRecord rec;
     rec.id = id;
     rec.external_id = slot.external_id;
-    rec.labels.reserve(slot.labels.size());
-    for (Symbol sym : slot.labels) rec.labels.emplace_back(symbols->text(sym));
+    rec.labels.reserve(slot.label_count);
+    for (Symbol sym : labels_of(id)) rec.labels.emplace_back(symbols->text(sym));
     rec.properties = unpack_properties(slot.props, *symbols);
     return rec;
 }

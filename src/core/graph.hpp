@@ -28,8 +28,9 @@ class GraphStore;
 // A node slot; vacant when external_id is empty (a live node's external id never is).
 struct NodeSlot {
     std::string external_id;
-    std::vector<Symbol> labels;
     PackedProps props = nullptr;
+    std::uint64_t label_begin = 0;  // the labels are label_pool[label_begin, +label_count)
+    std::uint32_t label_count = 0;
     bool occupied() const { return !external_id.empty(); }
 };
 
@@ -105,6 +106,10 @@ public:
     std::vector<std::uint64_t> edges_with_property(std::string_view key,
                                                    const std::optional<PropertyValue>& value) const;
     std::string_view edge_type_of(std::uint64_t edge_id) const { return symbols->text(edges[edge_id].type); }
+    // A node's label symbols in creation order.
+    std::span<const Symbol> labels_of(std::uint64_t id) const {
+        return std::span<const Symbol>(label_pool).subspan(nodes[id].label_begin, nodes[id].label_count);
+    }
     PropertyMap node_properties_of(std::uint64_t id) const { return unpack_properties(nodes[id].props, *symbols); }
     PropertyMap edge_properties_of(std::uint64_t id) const { return unpack_properties(edges[id].props, *symbols); }
 
@@ -157,6 +162,8 @@ public:
     // ---- data (names as used by every subsystem) ----
     std::vector<NodeSlot> nodes;
     std::vector<EdgeSlot> edges;
+    // Every node's labels end to end, so a node costs no allocation of its own for them.
+    std::vector<Symbol> label_pool;
     std::vector<std::optional<VariableRecord>> variables;
     std::vector<std::optional<FactorRecord>> factors;
     std::unordered_map<std::uint64_t, FactorTableRecord> factor_tables;
@@ -193,7 +200,11 @@ private:
     GraphCore(const GraphCore&) = default;
     GraphCore& operator=(const GraphCore&) = default;
 
-    void grow_adjacency(std::uint64_t id);
+    // Makes node slot id and its delta lists exist.
+    void grow_adjacency(std::uint64_t id) {
+        if (id >= nodes.size() || id >= delta_out.size() || id >= delta_in.size()) grow_slots(id);
+    }
+    void grow_slots(std::uint64_t id);
     std::string_view external_id_of(std::uint64_t id) const { return nodes[id].external_id; }
     // Places a validated node whose external id and slot are known to be free.
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
@@ -201,6 +212,7 @@ private:
     // Without to_delta the edge is listed in no adjacency: only for loading, which then
     // installs a segment covering every edge.
     void place_edge(const EdgeRecord& record, bool to_delta = true);
+    void place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta = true);
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).
     void reserve_delta_lists(std::span<const EdgeRecord> batch);
     static constexpr std::size_t kBulkEdges = 1024;
@@ -217,7 +229,6 @@ private:
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;
     std::uint64_t delta_edges_ = 0;
-    Symbol last_type_ = kNoSymbol;
 };
 
 }  // namespace qm

@@ -48,9 +48,8 @@ void PropertyIndex::index(std::uint64_t id, PackedProps blob) {
         if (run.tail.empty() && (run.sorted.empty() || run.sorted.back() < pair)) {
             run.sorted.push_back(pair);
         } else {
+            // Sorted in one go by the next lookup that needs this run.
             run.tail.push_back(pair);
-            // Keep the tail a bounded share of the run so merges stay amortised.
-            if (run.tail.size() > 4096 && run.tail.size() * 4 > run.sorted.size()) run.settle();
         }
     });
 }

@@ -97,24 +97,56 @@ struct RecordFields {
     PyRef values[4];
 };
 
-bool capture_fields(PyObject* dict, const std::string& record_name,
-                    const std::string_view* allowed, int n_allowed, RecordFields& out) {
+// Names a record in messages ("node record 3"); built only when a message needs it.
+struct RecordName {
+    const char* kind;
+    std::size_t position;
+    std::string text() const { return std::string(kind) + " record " + std::to_string(position); }
+};
+
+// The allowed field names of one record kind, with interned Python strings so the usual
+// case (keys written as literals, which the interpreter interns) matches by identity.
+struct FieldNames {
+    const std::string_view* names;
+    int count;
+    PyObject* interned[4] = {nullptr, nullptr, nullptr, nullptr};
+
+    FieldNames(const std::string_view* n, int c) : names(n), count(c) {
+        for (int i = 0; i < count; ++i) {
+            interned[i] = PyUnicode_InternFromString(std::string(names[i]).c_str());
+            if (!interned[i]) PyErr_Clear();  // the text comparison still works
+        }
+    }
+    int match(PyObject* key, std::string_view text) const {
+        for (int i = 0; i < count; ++i)
+            if (key == interned[i]) return i;
+        for (int i = 0; i < count; ++i)
+            if (names[i] == text) return i;
+        return -1;
+    }
+};
+
+bool capture_fields(PyObject* dict, const RecordName& record, const FieldNames& fields,
+                    RecordFields& out) {
     Py_ssize_t pos = 0;
     PyObject* key;
     PyObject* value;
     while (PyDict_Next(dict, &pos, &key, &value)) {
         if (!PyUnicode_Check(key)) {
-            raise_value_error(record_name + " keys must be strings");
+            raise_value_error(record.text() + " keys must be strings");
             return false;
         }
-        std::string_view k;
-        if (!utf8_of(key, k)) return false;
         int found = -1;
-        for (int i = 0; i < n_allowed; ++i)
-            if (allowed[i] == k) found = i;
+        for (int i = 0; i < fields.count && found < 0; ++i)
+            if (key == fields.interned[i]) found = i;
         if (found < 0) {
-            raise_value_error(record_name + " has unknown field " + quoted(k));
-            return false;
+            std::string_view k;
+            if (!utf8_of(key, k)) return false;
+            found = fields.match(key, k);
+            if (found < 0) {
+                raise_value_error(record.text() + " has unknown field " + quoted(k));
+                return false;
+            }
         }
         out.values[found] = PyRef::borrow(value);
     }
@@ -169,8 +201,18 @@ bool labels_from_py(PyObject* v, std::vector<std::string>& out) {
     return ok;
 }
 
-constexpr std::string_view kNodeFields[] = {"external_id", "labels", "properties"};
-constexpr std::string_view kEdgeFields[] = {"source", "target", "edge_type", "properties"};
+constexpr std::string_view kNodeFieldNames[] = {"external_id", "labels", "properties"};
+constexpr std::string_view kEdgeFieldNames[] = {"source", "target", "edge_type", "properties"};
+
+// Interned once per process, like the interpreter's own identifier cache.
+const FieldNames& node_fields() {
+    static const FieldNames* f = new FieldNames(kNodeFieldNames, 3);
+    return *f;
+}
+const FieldNames& edge_fields() {
+    static const FieldNames* f = new FieldNames(kEdgeFieldNames, 4);
+    return *f;
+}
 
 }  // namespace
 
@@ -183,13 +225,13 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out) {
     // The list is re-measured each turn: converting a label sequence may run Python code.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
-        std::string name = "node record " + std::to_string(i);
+        RecordName name{"node", static_cast<std::size_t>(i)};
         if (!PyDict_Check(element.get())) {
-            raise_value_error(name + " must be a dict");
+            raise_value_error(name.text() + " must be a dict");
             return false;
         }
         RecordFields f;
-        if (!capture_fields(element.get(), name, kNodeFields, 3, f)) return false;
+        if (!capture_fields(element.get(), name, node_fields(), f)) return false;
         if (!optional_dict(f.values[2], "properties")) return false;
         NewNodeRecord& rec = out.emplace_back();
         if (!absent(f.values[0])) {
@@ -217,13 +259,13 @@ bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out) {
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
         std::size_t pos = static_cast<std::size_t>(i);
-        std::string name = "edge record " + std::to_string(i);
+        RecordName name{"edge", pos};
         if (!PyDict_Check(element.get())) {
-            raise_value_error(name + " must be a dict");
+            raise_value_error(name.text() + " must be a dict");
             return false;
         }
         RecordFields f;
-        if (!capture_fields(element.get(), name, kEdgeFields, 4, f)) return false;
+        if (!capture_fields(element.get(), name, edge_fields(), f)) return false;
         if (!optional_dict(f.values[3], "properties")) return false;
         NewEdgeRecord& rec = out.emplace_back();
         if (!required_u64(f.values[0], pos, "source", rec.source)) return false;
