@@ -62,27 +62,24 @@ PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobAr
     }
     std::byte* blob = arena.allocate(size);
     std::byte* p = blob;
-    auto put = [&p](const void* src, std::size_t n) { std::memcpy(p, src, n); p += n; };
-    std::uint32_t count = static_cast<std::uint32_t>(map.size());
-    put(&count, 4);
+    // Fixed-size copies compile to plain stores; only string bytes need a real memcpy.
+    auto put = [&p](const auto& v) {
+        std::memcpy(p, &v, sizeof v);
+        p += sizeof v;
+    };
+    put(static_cast<std::uint32_t>(map.size()));
     for (const auto& [key, value] : map) {
-        Symbol sym = symbols.intern(key);
-        put(&sym, 4);
-        auto kind = static_cast<std::uint8_t>(kind_of(value));
-        put(&kind, 1);
+        put(symbols.intern(key));
+        put(static_cast<std::uint8_t>(kind_of(value)));
         switch (kind_of(value)) {
-            case ValueKind::Bool: {
-                std::uint8_t b = std::get<bool>(value) ? 1 : 0;
-                put(&b, 1);
-                break;
-            }
-            case ValueKind::Int: put(&std::get<std::int64_t>(value), 8); break;
-            case ValueKind::Float: put(&std::get<double>(value), 8); break;
+            case ValueKind::Bool: put(static_cast<std::uint8_t>(std::get<bool>(value) ? 1 : 0)); break;
+            case ValueKind::Int: put(std::get<std::int64_t>(value)); break;
+            case ValueKind::Float: put(std::get<double>(value)); break;
             case ValueKind::String: {
                 const auto& s = std::get<std::string>(value);
-                std::uint32_t len = static_cast<std::uint32_t>(s.size());
-                put(&len, 4);
-                put(s.data(), s.size());
+                put(static_cast<std::uint32_t>(s.size()));
+                std::memcpy(p, s.data(), s.size());
+                p += s.size();
                 break;
             }
         }

@@ -41,7 +41,12 @@ void PropertyIndex::Run::settle() {
 
 void PropertyIndex::index(std::uint64_t id, PackedProps blob) {
     for_each_property(blob, [&](Symbol key, const ValueView& v) {
-        KeyEntry& entry = keys_[key];
+        if (key >= slot_of_.size()) slot_of_.resize(key + 1, kAbsent);
+        if (slot_of_[key] == kAbsent) {
+            slot_of_[key] = static_cast<std::uint32_t>(entries_.size());
+            entries_.emplace_back();
+        }
+        KeyEntry& entry = entries_[slot_of_[key]];
         entry.ids.insert(id);
         Run& run = entry.runs[static_cast<int>(v.kind)];
         Pair pair{payload_of(v), id};
@@ -56,9 +61,9 @@ void PropertyIndex::index(std::uint64_t id, PackedProps blob) {
 
 std::vector<std::uint64_t> PropertyIndex::with_key(std::optional<Symbol> key) const {
     if (!key) return {};
-    auto it = keys_.find(*key);
-    if (it == keys_.end()) return {};
-    auto ids = it->second.ids.ids();
+    const KeyEntry* e = entry(*key);
+    if (!e) return {};
+    auto ids = e->ids.ids();
     return {ids.begin(), ids.end()};
 }
 
@@ -67,9 +72,9 @@ std::vector<std::uint64_t> PropertyIndex::with_value(
     const std::function<bool(std::uint64_t, ValueView&)>& value_of) const {
     std::vector<std::uint64_t> out;
     if (!key) return out;
-    auto it = keys_.find(*key);
-    if (it == keys_.end()) return out;
-    Run& run = it->second.runs[value.index()];
+    KeyEntry* e = entry(*key);
+    if (!e) return out;
+    Run& run = e->runs[value.index()];
     run.settle();
     std::uint64_t payload = payload_of(value);
     auto lo = std::lower_bound(run.sorted.begin(), run.sorted.end(), Pair{payload, 0});

@@ -56,7 +56,17 @@ private:
     static std::uint64_t payload_of(const ValueView& v);
     static std::uint64_t payload_of(const PropertyValue& v);
 
-    mutable std::unordered_map<Symbol, KeyEntry> keys_;
+    static constexpr std::uint32_t kAbsent = 0xffffffffu;
+    KeyEntry* entry(Symbol key) const {
+        if (key >= slot_of_.size() || slot_of_[key] == kAbsent) return nullptr;
+        return &entries_[slot_of_[key]];
+    }
+
+    // Symbols are small dense integers shared by labels, types and keys: a flat map from
+    // symbol to a dense entry keeps the per-record lookup a couple of array reads.
+    std::vector<std::uint32_t> slot_of_;
+    // Lookups may settle a run's tail, hence mutable.
+    mutable std::vector<KeyEntry> entries_;
 };
 
 }  // namespace qm

@@ -145,6 +145,26 @@ void PropertyMap::set(std::string key, PropertyValue value) {
     }
 }
 
+void PropertyMap::finish() {
+    if (entries_.size() < 2) return;
+    // Insertion sort: maps are small, it is stable, and it allocates nothing.
+    for (std::size_t i = 1; i < entries_.size(); ++i) {
+        for (std::size_t j = i; j > 0 && entries_[j].first < entries_[j - 1].first; --j)
+            std::swap(entries_[j], entries_[j - 1]);
+    }
+    // Of equal keys the later one wins, as with set().
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+        if (out > 0 && entries_[out - 1].first == entries_[i].first) {
+            entries_[out - 1] = std::move(entries_[i]);
+        } else {
+            if (out != i) entries_[out] = std::move(entries_[i]);
+            ++out;
+        }
+    }
+    entries_.resize(out);
+}
+
 const PropertyValue* PropertyMap::find(std::string_view key) const {
     auto it = std::lower_bound(entries_.begin(), entries_.end(), key,
                                [](const Entry& e, std::string_view k) { return e.first < k; });

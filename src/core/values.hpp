@@ -43,6 +43,12 @@ public:
 
     // Inserts or replaces the value under key.
     void set(std::string key, PropertyValue value);
+    // Bulk building: append entries in any order, then finish() sorts them once and keeps
+    // the last value of a repeated key. The map is unusable between the two.
+    void append_unsorted(std::string key, PropertyValue value) {
+        entries_.emplace_back(std::move(key), std::move(value));
+    }
+    void finish();
     const PropertyValue* find(std::string_view key) const;
 
     bool empty() const { return entries_.empty(); }

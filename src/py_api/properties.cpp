@@ -61,8 +61,9 @@ bool properties_from_py(PyObject* dict, PropertyMap& out) {
         if (!utf8_of(key, k)) return false;
         PropertyValue v;
         if (!property_value_from_py(value, v)) return false;
-        out.set(std::string(k), std::move(v));
+        out.append_unsorted(std::string(k), std::move(v));
     }
+    out.finish();
     return true;
 }
 
