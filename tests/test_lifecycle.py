@@ -218,3 +218,19 @@ def test_processes_writing_concurrently_lose_nothing(db, workers):
     assert g.edge_count() == total - 1
     assert rows(db, "SELECT COUNT(*), MAX(seq) FROM op_log") == [(2 * total - 1, 2 * total - 1)]
     assert all(r["seen"] >= r["made"][-1] + 1 for r in results)
+
+
+def test_open_and_refresh_do_not_need_the_write_lock(db):
+    import sqlite3
+    g = q.Graph(db)
+    g.add_node("a", properties={"k": 1})
+    blocker = sqlite3.connect(db, isolation_level=None)
+    blocker.execute("BEGIN IMMEDIATE")  # another writer in the middle of a long batch
+    blocker.execute("INSERT INTO traces VALUES (0, '')")
+    try:
+        other = q.Graph(db)  # reading only: no wait for the lock, no "database is locked"
+        assert other.get_node(0).properties == {"k": 1}
+        g.refresh()
+    finally:
+        blocker.execute("ROLLBACK")
+        blocker.close()

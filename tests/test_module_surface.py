@@ -193,3 +193,31 @@ def test_reentrant_use_during_argument_conversion(g):
             return g.node_count() - 1
     assert g.get_node(Nested()).id == 0
     assert g.add_node() == 1
+
+
+def test_binding_outlives_the_creating_thread():
+    # A new thread may inherit a finished thread's ident; it must still be a stranger.
+    import gc
+    import sys
+    made = {}
+
+    def make():
+        made["graph"] = _quillmere.Graph()
+        made["snapshot"] = made["graph"].snapshot()
+
+    t = threading.Thread(target=make)
+    t.start()
+    t.join()
+    for name in ("graph", "snapshot"):
+        _, err = run_in_thread(made[name].node_count)
+        assert err is not None and "is unsendable, but sent to another thread" in str(err)
+        del err
+    seen = []
+    old = sys.unraisablehook
+    sys.unraisablehook = lambda info: seen.append(str(info.exc_value))
+    try:
+        made.clear()
+        gc.collect()  # the caught errors' tracebacks kept the handles in a cycle
+    finally:
+        sys.unraisablehook = old
+    assert len(seen) == 2 and all("is being dropped on another thread" in s for s in seen)

@@ -217,13 +217,15 @@ void GraphCore::reserve_delta_lists(std::span<const EdgeRecord> batch) {
     }
 }
 
-void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids) {
+void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta) {
     std::uint64_t id = record.id;
     if (edges.size() <= id) edges.resize(id + 1);
     grow_adjacency(std::max(record.source, record.target));
-    delta_out[record.source].push_back(id);
-    delta_in[record.target].push_back(id);
-    delta_edges_ += 1;
+    if (to_delta) {
+        delta_out[record.source].push_back(id);
+        delta_in[record.target].push_back(id);
+        delta_edges_ += 1;
+    }
     EdgeSlot& slot = edges[id];
     slot.source = record.source;
     slot.target = record.target;
@@ -235,9 +237,9 @@ void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_id
     ++live_edges_;
 }
 
-void GraphCore::place_edge(const EdgeRecord& record) {
+void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     Symbol type = symbols->intern(record.edge_type);
-    place_edge(record, type, edge_type_index[type]);
+    place_edge(record, type, edge_type_index[type], to_delta);
 }
 
 // ---------------------------------------------------------------- lookups

@@ -209,8 +209,10 @@ private:
     // Places a validated node whose external id and slot are known to be free.
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
                     const PropertyMap& properties, std::uint64_t hash);
-    void place_edge(const EdgeRecord& record);
-    void place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids);
+    // Without to_delta the edge is listed in no adjacency: only for loading, which then
+    // installs a segment covering every edge.
+    void place_edge(const EdgeRecord& record, bool to_delta = true);
+    void place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta = true);
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).
     void reserve_delta_lists(std::span<const EdgeRecord> batch);
     static constexpr std::size_t kBulkEdges = 1024;

@@ -21,11 +21,12 @@ constexpr std::string_view kTransactionConflict =
 // damaged or hostile file; honouring it would allocate that many empty slots.
 constexpr std::uint64_t kSlotSlack = 1 << 16;
 
-Status check_slot_id(std::string_view kind, std::string_view table, std::uint64_t id, std::size_t rows) {
+// rows counts the table's rows read so far, this one included; rows arrive in id order.
+Status check_slot_id(std::string_view kind, std::string_view table, std::uint64_t id, std::uint64_t rows) {
     std::uint64_t limit = rows + std::max<std::uint64_t>(rows, kSlotSlack);
     if (id < limit) return ok();
-    return fail("stored " + std::string(kind) + " id " + std::to_string(id) + " is far beyond the " +
-                std::to_string(rows) + " rows of table " + std::string(table));
+    return fail("stored " + std::string(kind) + " id " + std::to_string(id) +
+                " is far beyond the row count of table " + std::string(table));
 }
 
 template <class Record>
@@ -140,18 +141,22 @@ Status GraphCore::load_from_store(GraphStore& source) {
     StoreReadScope read(source);
     QM_CHECK(read.begin());
 
-    QM_TRY(loaded_nodes, source.load_nodes());
-    for (const NodeRecord& n : loaded_nodes) {
-        QM_CHECK(check_slot_id("node", "nodes", n.id, loaded_nodes.size()));
-        QM_CHECK(insert_node_record(n));
-    }
-    loaded_nodes = {};
-    QM_TRY(loaded_edges, source.load_edges());
-    for (const EdgeRecord& e : loaded_edges) {
-        QM_CHECK(check_slot_id("edge", "edges", e.id, loaded_edges.size()));
-        QM_CHECK(insert_loaded_edge(e));
-    }
-    loaded_edges = {};
+    std::uint64_t rows = 0;
+    QM_CHECK(source.scan_nodes([&](NodeRecord& n) -> Status {
+        QM_CHECK(check_slot_id("node", "nodes", n.id, ++rows));
+        return insert_node_record(n);
+    }));
+    // Edges go straight to their slots; the segment installed below lists all of them.
+    rows = 0;
+    QM_CHECK(source.scan_edges([&](EdgeRecord& e) -> Status {
+        QM_CHECK(check_slot_id("edge", "edges", e.id, ++rows));
+        if (!node_exists(e.source)) return fail(msg::node_not_found(e.source));
+        if (!node_exists(e.target)) return fail(msg::node_not_found(e.target));
+        if (e.id == ~std::uint64_t{0}) return fail(std::string(msg::kEdgeIdOverflow));
+        if (edge_exists(e.id)) return fail(msg::edge_id_exists(e.id));
+        place_edge(e, false);
+        return ok();
+    }));
 
     auto cached = source.load_segment(nodes.size(), live_edges_);
     if (cached && segment_matches_graph(*this, *cached)) {
@@ -163,27 +168,31 @@ Status GraphCore::load_from_store(GraphStore& source) {
     }
 
     QM_TRY(loaded_variables, source.load_variables());
+    rows = 0;
     for (VariableRecord& v : loaded_variables) {
-        QM_CHECK(check_slot_id("variable", "variables", v.id, loaded_variables.size()));
+        QM_CHECK(check_slot_id("variable", "variables", v.id, ++rows));
         if (v.owner_id && !node_exists(*v.owner_id)) return fail(msg::node_not_found(*v.owner_id));
         QM_CHECK(place_in_slot(variables, next_variable_id, std::move(v), "variable"));
     }
     QM_TRY(loaded_factors, source.load_factors());
+    rows = 0;
     for (FactorRecord& f : loaded_factors) {
-        QM_CHECK(check_slot_id("factor", "factors", f.id, loaded_factors.size()));
+        QM_CHECK(check_slot_id("factor", "factors", f.id, ++rows));
         QM_CHECK(place_in_slot(factors, next_factor_id, std::move(f), "factor"));
     }
     QM_CHECK(load_tables_and_posteriors(*this, source, factor_tables, posteriors));
     QM_TRY(loaded_evidence, source.load_evidence());
+    rows = 0;
     for (EvidenceRecord& e : loaded_evidence) {
-        QM_CHECK(check_slot_id("evidence", "evidence", e.id, loaded_evidence.size()));
+        QM_CHECK(check_slot_id("evidence", "evidence", e.id, ++rows));
         if (!variable_present(*this, e.variable_id))
             return fail("variable " + std::to_string(e.variable_id) + " not found");
         QM_CHECK(place_in_slot(evidence, next_evidence_id, std::move(e), "evidence"));
     }
     QM_TRY(loaded_traces, source.load_traces());
+    rows = 0;
     for (TraceRecord& t : loaded_traces) {
-        QM_CHECK(check_slot_id("trace", "traces", t.id, loaded_traces.size()));
+        QM_CHECK(check_slot_id("trace", "traces", t.id, ++rows));
         QM_CHECK(place_in_slot(traces, next_trace_id, std::move(t), "trace"));
     }
     QM_TRY(seq, source.current_op_seq());
@@ -269,6 +278,8 @@ bool GraphCore::refresh_incremental() {
     // be, so they are read into a graph that borrows the new records' shapes.
     std::vector<std::optional<VariableRecord>> variables_after = variables;
     std::vector<std::optional<FactorRecord>> factors_after = factors;
+    variables_after.resize(next_variable_id);  // new ids continue right after the counters
+    factors_after.resize(next_factor_id);
     for (const VariableRecord& v : *new_variables) variables_after.emplace_back(v);
     for (const FactorRecord& f : *new_factors) factors_after.emplace_back(f);
     std::swap(variables, variables_after);

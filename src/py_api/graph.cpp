@@ -16,7 +16,7 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
     if (!self) return nullptr;
     auto* g = reinterpret_cast<GraphObject*>(self);
     new (&g->cell) std::shared_ptr<GraphCell>();
-    g->thread = PyThread_get_thread_ident();
+    g->thread = current_thread_token();
     g->flag = BorrowFlag{};
     try {
         g->cell = std::make_shared<GraphCell>(GraphCell{std::move(core), BorrowFlag{}});
@@ -86,7 +86,7 @@ PyObject* graph_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, 
 void graph_dealloc(PyObject* self) {
     auto* g = reinterpret_cast<GraphObject*>(self);
     PyTypeObject* type = Py_TYPE(self);
-    if (g->thread != PyThread_get_thread_ident()) {
+    if (g->thread != current_thread_token()) {
         // Dropping the graph here could close its store on the wrong thread: leak it instead.
         new std::shared_ptr<GraphCell>(std::move(g->cell));
         PyObject* exc = PyErr_GetRaisedException();

@@ -1,6 +1,8 @@
 #include "py_api/methods.hpp"
 
+#include <atomic>
 #include <cstring>
+#include <stdexcept>
 
 #include "py_api/args.hpp"
 #include "py_api/errors.hpp"
@@ -33,6 +35,12 @@ std::string plural(std::size_t n, const char* word) {
 
 }  // namespace
 
+unsigned long current_thread_token() {
+    static std::atomic<unsigned long> next{0};
+    thread_local const unsigned long token = ++next;
+    return token;
+}
+
 Signature make_signature(const char* qualname, const char* name, const char* params, bool method) {
     Signature sig;
     sig.qualname = qualname;
@@ -56,6 +64,8 @@ Signature make_signature(const char* qualname, const char* name, const char* par
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
+    // dispatch resolves arguments into a fixed array of this size.
+    if (sig.names.size() > kMaxParams) throw std::length_error(sig.qualname + " has too many parameters");
     return sig;
 }
 
@@ -199,7 +209,7 @@ PyObject* dispatch(const MethodDef& def, const Signature& sig, Owner owner, PyOb
             thread = s->thread;
             type_name = "quillmere::GraphSnapshot";
         }
-        if (thread != PyThread_get_thread_ident())
+        if (thread != current_thread_token())
             return raise_panic(std::string(type_name) + " is unsendable, but sent to another thread");
         BorrowGuard handle;
         if (!handle.acquire(*flag, def.borrow)) return raise_borrow_conflict(def.borrow);

@@ -54,6 +54,11 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
 
 inline constexpr std::size_t kMaxParams = 8;
 
+// Names the calling thread for the thread-binding rule. Unlike the interpreter's thread
+// ident, a token is never handed to a later thread, so a handle whose creator has exited
+// cannot pass for that creator's on a new thread that happens to get the same ident.
+unsigned long current_thread_token();
+
 class Call {
 public:
     Call(PyObject* self, Owner owner, Borrow borrow, const Signature& sig, PyObject** args)

@@ -2,6 +2,7 @@
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/handles.hpp"
+#include "py_api/methods.hpp"
 #include "py_api/module_state.hpp"
 #include "py_api/types.hpp"
 
@@ -12,7 +13,7 @@ namespace {
 void snapshot_dealloc(PyObject* self) {
     auto* s = reinterpret_cast<SnapshotObject*>(self);
     PyTypeObject* type = Py_TYPE(self);
-    if (s->thread != PyThread_get_thread_ident()) {
+    if (s->thread != current_thread_token()) {
         PyObject* exc = PyErr_GetRaisedException();
         raise_runtime_error("quillmere::GraphSnapshot is unsendable, but is being dropped on another thread");
         PyErr_WriteUnraisable(nullptr);
@@ -34,7 +35,7 @@ PyObject* make_snapshot(PyObject* any, GraphCore core) {
     if (!self) return nullptr;
     auto* s = reinterpret_cast<SnapshotObject*>(self);
     s->core = owned.release();
-    s->thread = PyThread_get_thread_ident();
+    s->thread = current_thread_token();
     s->flag = BorrowFlag{};
     return self;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -47,6 +48,11 @@ public:
                                               std::uint64_t edge_count) = 0;
     [[nodiscard]] virtual Result<std::uint64_t> current_op_seq() = 0;
     virtual std::string path() const = 0;
+
+    // Streams every row in id order to f, reusing one record, so opening a large file
+    // never holds all rows at once; f's error ends the scan.
+    [[nodiscard]] virtual Status scan_nodes(const std::function<Status(NodeRecord&)>& f) = 0;
+    [[nodiscard]] virtual Status scan_edges(const std::function<Status(EdgeRecord&)>& f) = 0;
 
     // ---- cross-handle consistency ----
     // Arms the next logged write: it proceeds only if the op-log sequence, read once the

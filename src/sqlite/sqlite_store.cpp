@@ -4,6 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <iterator>
+#include <optional>
+#include <vector>
+
 #include "sqlite/segment_cache.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
@@ -48,14 +52,108 @@ CREATE INDEX IF NOT EXISTS idx_op_log_op ON op_log(op);
 )sql";
 
 // Makes a catalog complete for databases whose property rows were written without it.
+// GROUP BY rather than DISTINCT: it walks the covering indexes in order instead of
+// sorting every property row into a temporary tree, which dominated opening large files.
 constexpr const char* kCatalogBackfill = R"sql(
-INSERT OR IGNORE INTO property_keys (scope, key) SELECT DISTINCT 'node', key FROM node_properties;
-INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT DISTINCT 'node', key, value_type, value_text FROM node_properties;
-INSERT OR IGNORE INTO property_keys (scope, key) SELECT DISTINCT 'edge', key FROM edge_properties;
-INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT DISTINCT 'edge', key, value_type, value_text FROM edge_properties;
+INSERT OR IGNORE INTO property_keys (scope, key) SELECT 'node', key FROM node_properties GROUP BY key;
+INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT 'node', key, value_type, value_text FROM node_properties GROUP BY key, value_type, value_text;
+INSERT OR IGNORE INTO property_keys (scope, key) SELECT 'edge', key FROM edge_properties GROUP BY key;
+INSERT OR IGNORE INTO property_values (scope, key, value_type, value_text) SELECT 'edge', key, value_type, value_text FROM edge_properties GROUP BY key, value_type, value_text;
 )sql";
 
+// One row for the first property row the catalog lacks, if any.
+constexpr const char* kCatalogGaps[] = {
+    "SELECT 1 FROM (SELECT key FROM node_properties GROUP BY key) p WHERE NOT EXISTS (SELECT 1 FROM "
+    "property_keys c WHERE c.scope = 'node' AND c.key = p.key) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key, value_type, value_text FROM node_properties GROUP BY key, value_type, "
+    "value_text) p WHERE NOT EXISTS (SELECT 1 FROM property_values c WHERE c.scope = 'node' AND c.key = "
+    "p.key AND c.value_type = p.value_type AND c.value_text = p.value_text) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key FROM edge_properties GROUP BY key) p WHERE NOT EXISTS (SELECT 1 FROM "
+    "property_keys c WHERE c.scope = 'edge' AND c.key = p.key) LIMIT 1;",
+    "SELECT 1 FROM (SELECT key, value_type, value_text FROM edge_properties GROUP BY key, value_type, "
+    "value_text) p WHERE NOT EXISTS (SELECT 1 FROM property_values c WHERE c.scope = 'edge' AND c.key = "
+    "p.key AND c.value_type = p.value_type AND c.value_text = p.value_text) LIMIT 1;",
+};
+
 constexpr const char* kStorageFormat = "quillmere-sqlite-v1";
+
+// Opening must not need the write lock when there is nothing to write: another handle may
+// hold it for a long batch, and the busy time-out would then fail the open. So the format
+// row and the catalog are read first and written only when they differ.
+Result<bool> storage_format_current(Connection& conn) {
+    QM_TRY(stmt, conn.prepare("SELECT value FROM metadata WHERE key = 'storage_format';"));
+    QM_TRY(row, stmt.step_row());
+    return row && stmt.column_text(0) == kStorageFormat;
+}
+
+// Property tables repeat few distinct keys and values over many rows, so the distinct
+// ones are visited by seeking from each to the next along the covering index, checking
+// each against the catalog. Past kMaxSeeks distinct rows, one scan is cheaper.
+constexpr int kMaxSeeks = 20000;
+
+struct CatalogWalk {
+    std::string_view scope;
+    std::string_view first;  // the first distinct row of the index
+    std::string_view next;   // the next distinct row after ?1.. in index order
+    std::string_view probe;  // whether the catalog has it (?1 scope, then the columns)
+    int columns;
+};
+
+constexpr CatalogWalk kCatalogWalks[] = {
+    {"node", "SELECT key FROM node_properties ORDER BY key LIMIT 1;",
+     "SELECT key FROM node_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+    {"node",
+     "SELECT key, value_type, value_text FROM node_properties ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT key, value_type, value_text FROM node_properties WHERE (key, value_type, value_text) > (?1, ?2, "
+     "?3) ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+    {"edge", "SELECT key FROM edge_properties ORDER BY key LIMIT 1;",
+     "SELECT key FROM edge_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+    {"edge",
+     "SELECT key, value_type, value_text FROM edge_properties ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT key, value_type, value_text FROM edge_properties WHERE (key, value_type, value_text) > (?1, ?2, "
+     "?3) ORDER BY key, value_type, value_text LIMIT 1;",
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+};
+
+// True or false when the walk decided; none when it gave up for the scan.
+Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& walk) {
+    QM_TRY(first, conn.prepare(walk.first));
+    QM_TRY(next, conn.prepare(walk.next));
+    QM_TRY(probe, conn.prepare(walk.probe));
+    std::vector<std::string> row(static_cast<std::size_t>(walk.columns));
+    QM_TRY(found, first.step_row());
+    Statement* current = &first;
+    for (int seeks = 0; found; ++seeks) {
+        if (seeks == kMaxSeeks) return std::optional<bool>();
+        for (int i = 0; i < walk.columns; ++i) row[static_cast<std::size_t>(i)] = current->column_text(i);
+        QM_CHECK(probe.bind_text(1, walk.scope));
+        for (int i = 0; i < walk.columns; ++i) QM_CHECK(probe.bind_text(i + 2, row[static_cast<std::size_t>(i)]));
+        QM_TRY(present, probe.step_row());
+        QM_CHECK(probe.reset());
+        if (!present) return std::optional<bool>(false);
+        QM_CHECK(next.reset());
+        for (int i = 0; i < walk.columns; ++i) QM_CHECK(next.bind_text(i + 1, row[static_cast<std::size_t>(i)]));
+        QM_TRY(more, next.step_row());
+        found = more;
+        current = &next;
+    }
+    return std::optional<bool>(true);
+}
+
+Result<bool> catalog_complete(Connection& conn) {
+    for (std::size_t i = 0; i < std::size(kCatalogWalks); ++i) {
+        QM_TRY(walked, walk_catalog(conn, kCatalogWalks[i]));
+        if (walked && !*walked) return false;
+        if (walked) continue;
+        QM_TRY(stmt, conn.prepare(kCatalogGaps[i]));
+        QM_TRY(row, stmt.step_row());
+        if (row) return false;
+    }
+    return true;
+}
 
 Status write_storage_format(Connection& conn) {
     QM_TRY(stmt, conn.prepare("INSERT INTO metadata (key, value) VALUES (?1, ?2) ON CONFLICT(key) DO "
@@ -78,8 +176,10 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
     // statement rather than only once the schema batch has set the time-out.
     sqlite3_busy_timeout(conn.handle(), 5000);
     QM_CHECK(conn.exec(kSchema));
-    QM_CHECK(write_storage_format(conn));
-    QM_CHECK(conn.exec(kCatalogBackfill));
+    QM_TRY(format_current, storage_format_current(conn));
+    if (!format_current) QM_CHECK(write_storage_format(conn));
+    QM_TRY(complete, catalog_complete(conn));
+    if (!complete) QM_CHECK(conn.exec(kCatalogBackfill));
     return std::unique_ptr<SqliteStore>(new SqliteStore(path, std::move(conn)));
 }
 
@@ -98,7 +198,10 @@ Result<std::uint64_t> SqliteStore::current_op_seq() { return read_op_seq(); }
 
 Status SqliteStore::begin_read() { return conn_.exec("BEGIN;"); }
 
-void SqliteStore::end_read() { (void)conn_.exec("COMMIT;"); }
+void SqliteStore::end_read() {
+    // A read transaction left open would pin this handle to an old state of the file.
+    if (!conn_.exec("COMMIT;") && !sqlite3_get_autocommit(conn_.handle())) (void)conn_.exec("ROLLBACK;");
+}
 
 std::optional<ComputeSegment> SqliteStore::load_segment(std::uint64_t node_count,
                                                         std::uint64_t edge_count) {

@@ -43,6 +43,8 @@ public:
     Result<std::uint64_t> current_op_seq() override;
     std::string path() const override;
 
+    Status scan_nodes(const std::function<Status(NodeRecord&)>& f) override;
+    Status scan_edges(const std::function<Status(EdgeRecord&)>& f) override;
     void guard_next_write(std::uint64_t seq) override { guard_ = seq; }
     std::optional<std::uint64_t> op_seq_after_write() override { return std::exchange(seq_after_write_, std::nullopt); }
     Status begin_read() override;

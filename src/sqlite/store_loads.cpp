@@ -1,5 +1,7 @@
 // The store's loads: whole tables (or their tails, for refresh) in ascending key order,
 // text columns decoded with the field codec. The first bad row ends the load.
+#include <algorithm>
+
 #include "codec/field_codec.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
@@ -28,11 +30,24 @@ Result<std::vector<Record>> load_rows(Connection& conn, std::string_view sql,
     return out;
 }
 
+// Scans rows into one reused record.
+template <class Record, class Decode, class F>
+Status scan_rows(Connection& conn, std::string_view sql, Decode&& decode, F&& f) {
+    QM_TRY(stmt, conn.prepare(sql));
+    Record record;
+    for (;;) {
+        QM_TRY(row, stmt.step_row());
+        if (!row) return ok();
+        QM_CHECK(decode(stmt, record));
+        QM_CHECK(f(record));
+    }
+}
+
 Status decode_node(const Statement& s, NodeRecord& n) {
     QM_TRY(id, id_column(s, 0));
     n.id = id;
     std::string scratch;
-    n.external_id = std::string(s.column_text(1, scratch));
+    n.external_id.assign(s.column_text(1, scratch));
     n.labels = decode_list(s.column_text(2, scratch));
     QM_TRY(props, decode_map(s.column_text(3, scratch)));
     n.properties = std::move(props);
@@ -47,7 +62,7 @@ Status decode_edge(const Statement& s, EdgeRecord& e) {
     e.source = source;
     e.target = target;
     std::string scratch;
-    e.edge_type = std::string(s.column_text(3, scratch));
+    e.edge_type.assign(s.column_text(3, scratch));
     QM_TRY(props, decode_map(s.column_text(4, scratch)));
     e.properties = std::move(props);
     return ok();
@@ -122,9 +137,20 @@ Status load_states(Connection& conn, std::vector<VariableRecord>& variables) {
 
 }  // namespace
 
+constexpr std::string_view kAllNodes = "SELECT id, external_id, labels, properties FROM nodes ORDER BY id ASC;";
+constexpr std::string_view kAllEdges =
+    "SELECT id, source, target, edge_type, properties FROM edges ORDER BY id ASC;";
+
 Result<std::vector<NodeRecord>> SqliteStore::load_nodes() {
-    return load_rows<NodeRecord>(conn_, "SELECT id, external_id, labels, properties FROM nodes ORDER BY id ASC;",
-                                 std::nullopt, decode_node);
+    return load_rows<NodeRecord>(conn_, kAllNodes, std::nullopt, decode_node);
+}
+
+Status SqliteStore::scan_nodes(const std::function<Status(NodeRecord&)>& f) {
+    return scan_rows<NodeRecord>(conn_, kAllNodes, decode_node, f);
+}
+
+Status SqliteStore::scan_edges(const std::function<Status(EdgeRecord&)>& f) {
+    return scan_rows<EdgeRecord>(conn_, kAllEdges, decode_edge, f);
 }
 
 Result<std::vector<NodeRecord>> SqliteStore::load_nodes_from(std::uint64_t first_id) {
@@ -134,9 +160,7 @@ Result<std::vector<NodeRecord>> SqliteStore::load_nodes_from(std::uint64_t first
 }
 
 Result<std::vector<EdgeRecord>> SqliteStore::load_edges() {
-    return load_rows<EdgeRecord>(
-        conn_, "SELECT id, source, target, edge_type, properties FROM edges ORDER BY id ASC;", std::nullopt,
-        decode_edge);
+    return load_rows<EdgeRecord>(conn_, kAllEdges, std::nullopt, decode_edge);
 }
 
 Result<std::vector<EdgeRecord>> SqliteStore::load_edges_from(std::uint64_t first_id) {
@@ -228,14 +252,21 @@ Result<std::vector<TraceRecord>> SqliteStore::load_traces_from(std::uint64_t fir
 }
 
 Result<std::vector<std::pair<std::string, std::uint64_t>>> SqliteStore::op_counts_since(std::uint64_t seq) {
-    using Entry = std::pair<std::string, std::uint64_t>;
-    return load_rows<Entry>(conn_, "SELECT op, COUNT(*) FROM op_log WHERE seq > ?1 GROUP BY op ORDER BY op;",
-                            seq, [](const Statement& s, Entry& e) -> Status {
-                                e.first = s.column_text(0);
-                                QM_TRY(n, id_column(s, 1));
-                                e.second = n;
-                                return ok();
-                            });
+    // Walks only the new rows by sequence number; a GROUP BY would let the planner scan
+    // the whole log through its op index instead.
+    QM_TRY(stmt, conn_.prepare("SELECT op FROM op_log WHERE seq > ?1;"));
+    QM_CHECK(stmt.bind_u64(1, seq));
+    std::vector<std::pair<std::string, std::uint64_t>> counts;
+    std::string scratch;
+    for (;;) {
+        QM_TRY(row, stmt.step_row());
+        if (!row) break;
+        std::string_view op = stmt.column_text(0, scratch);
+        auto it = std::find_if(counts.begin(), counts.end(), [&](const auto& c) { return c.first == op; });
+        if (it == counts.end()) counts.emplace_back(std::string(op), 1);
+        else ++it->second;
+    }
+    return counts;
 }
 
 }  // namespace qm

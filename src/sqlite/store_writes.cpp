@@ -3,6 +3,9 @@
 // statements and are not logged.
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <unordered_set>
+
 #include "codec/field_codec.hpp"
 #include "core/messages.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
@@ -70,11 +73,17 @@ private:
     PropertyRowWriter(std::string_view scope, Statement rows, Statement keys, Statement values)
         : scope_(scope), rows_(std::move(rows)), keys_(std::move(keys)), values_(std::move(values)) {}
 
+    // The catalog rows are INSERT OR IGNORE: repeating one inside a batch changes nothing,
+    // so each distinct row is sent once per batch.
     Status catalog(std::string_view key, std::string_view type, std::string_view text) {
-        QM_CHECK(keys_.bind_text(1, scope_));
-        QM_CHECK(keys_.bind_text(2, key));
-        QM_CHECK(keys_.step_done());
-        QM_CHECK(keys_.reset());
+        std::string& probe = probe_;
+        probe.assign(key);
+        probe.push_back('\0');  // cannot occur inside stored text
+        probe.append(type);
+        probe.push_back('\0');
+        probe.append(text);
+        if (!values_seen_.insert(probe).second) return ok();
+        if (keys_seen_.insert(std::string(key)).second) QM_CHECK(catalog_key(key));
         QM_CHECK(values_.bind_text(1, scope_));
         QM_CHECK(values_.bind_text(2, key));
         QM_CHECK(values_.bind_text(3, type));
@@ -83,10 +92,20 @@ private:
         return values_.reset();
     }
 
+    Status catalog_key(std::string_view key) {
+        QM_CHECK(keys_.bind_text(1, scope_));
+        QM_CHECK(keys_.bind_text(2, key));
+        QM_CHECK(keys_.step_done());
+        return keys_.reset();
+    }
+
     std::string_view scope_;
     Statement rows_;
     Statement keys_;
     Statement values_;
+    std::unordered_set<std::string> keys_seen_;
+    std::unordered_set<std::string> values_seen_;
+    std::string probe_;
 };
 
 }  // namespace
@@ -127,8 +146,42 @@ Status SqliteStore::insert_edges(std::span<const EdgeRecord> edges) {
     return insert_graph_records({}, edges);
 }
 
+namespace {
+
+// A large batch scatters its rows over several indexes at once; with the default page
+// cache their pages are evicted and re-read for almost every row. Give the batch a cache
+// sized to it while it runs, and hand the memory back afterwards.
+constexpr std::size_t kLargeBatch = 20000;
+constexpr std::int64_t kCacheKibPerRecord = 1;
+constexpr std::int64_t kMaxBatchCacheKib = 1 << 20;
+
+class BatchCache {
+public:
+    BatchCache(Connection& conn, std::size_t records) : conn_(conn) {
+        if (records < kLargeBatch) return;
+        auto current = conn_.prepare("PRAGMA cache_size;");
+        if (!current || !current->step_row().value_or(false)) return;
+        previous_ = current->column_i64(0);
+        std::int64_t kib = std::min<std::int64_t>(static_cast<std::int64_t>(records) * kCacheKibPerRecord,
+                                                  kMaxBatchCacheKib);
+        // Only a speed-up: if it cannot be had, the batch runs with the default cache.
+        active_ = conn_.exec("PRAGMA cache_size = -" + std::to_string(kib) + ";").has_value();
+    }
+    ~BatchCache() {
+        if (active_) (void)conn_.exec("PRAGMA cache_size = " + std::to_string(previous_) + ";");
+    }
+
+private:
+    Connection& conn_;
+    std::int64_t previous_ = 0;
+    bool active_ = false;
+};
+
+}  // namespace
+
 Status SqliteStore::insert_graph_records(std::span<const NodeRecord> nodes,
                                          std::span<const EdgeRecord> edges) {
+    BatchCache cache(conn_, nodes.size() + edges.size());
     return logged_transaction([&]() -> Status {
         if (nodes.empty() && edges.empty()) return ok();
         QM_TRY(log, op_log_writer(conn_));
