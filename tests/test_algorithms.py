@@ -456,3 +456,30 @@ def test_file_backed_graph_answers_the_same_after_reopening(tmp_path):
     del g
     reopened = _quillmere.Graph(path)
     assert answers(reopened) == before
+
+
+def test_vacant_node_slots_are_not_nodes(tmp_path):
+    # A file whose node ids have a gap loads with a vacant slot; whole-graph algorithms
+    # must neither count it nor visit it.
+    import shutil
+    import sqlite3
+
+    path = str(tmp_path / "gap.db")
+    g = _quillmere.Graph(path)
+    g.add_nodes([{} for _ in range(5)])
+    g.add_edges([{"source": 0, "target": 2, "edge_type": "t"}, {"source": 2, "target": 3, "edge_type": "t"}])
+    del g
+    with sqlite3.connect(path) as db:
+        db.execute("DELETE FROM nodes WHERE id = 1")
+    db.close()
+    shutil.rmtree(path + ".segments", ignore_errors=True)
+    g = _quillmere.Graph(path)
+    assert g.node_ids() == [0, 2, 3, 4]
+    dense = build(4, [(0, 1), (1, 2)])  # the same graph with the gap closed
+    for iterations in (0, 1, 5):
+        assert list(g.pagerank(iterations=iterations).values()) == list(dense.pagerank(iterations=iterations).values())
+    assert list(g.pagerank()) == [0, 2, 3, 4]
+    assert g.connected_components() == [[0, 2, 3], [4]]
+    assert g.bfs(3, "in") == [3, 2, 0]
+    with pytest.raises(ValueError, match="node 1 not found"):
+        g.subgraph([0, 1])
