@@ -174,3 +174,25 @@ def test_surrogates_are_refused_not_mangled(g):
     with pytest.raises(UnicodeEncodeError):
         g.add_nodes([{"properties": {"k": "\udfff"}}])
     assert g.node_count() == 0
+
+
+def test_large_and_repeated_property_keys(g):
+    # A dict far larger than usual, its keys in descending order: stored complete and sorted.
+    n = 20000
+    props = {f"k{n - i:06d}": i for i in range(n)}
+    g.add_node(properties=props)
+    got = g.get_node(0).properties
+    assert got == props and list(got) == sorted(props)
+    assert g.nodes_with_property("k000001", n - 1) == [0]
+
+    class Twin(str):
+        # Distinct dict keys that carry the same text: the later one is kept.
+        def __hash__(self):
+            return id(self)
+
+        def __eq__(self, other):
+            return self is other
+
+    many = {Twin(f"k{i % 40:02d}"): i for i in range(80)}
+    g.add_node(properties=many)
+    assert g.get_node(1).properties == {f"k{j:02d}": 40 + j for j in range(40)}

@@ -145,12 +145,22 @@ void PropertyMap::set(std::string key, PropertyValue value) {
     }
 }
 
+namespace {
+constexpr std::size_t kInsertionSortLimit = 32;
+}  // namespace
+
 void PropertyMap::finish() {
     if (entries_.size() < 2) return;
-    // Insertion sort: maps are small, it is stable, and it allocates nothing.
-    for (std::size_t i = 1; i < entries_.size(); ++i) {
-        for (std::size_t j = i; j > 0 && entries_[j].first < entries_[j - 1].first; --j)
-            std::swap(entries_[j], entries_[j - 1]);
+    // Stable, so the later of two equal keys stays later. Small maps (the usual case) take
+    // an insertion sort that allocates nothing; a large dict must not cost quadratic time.
+    auto by_key = [](const Entry& a, const Entry& b) { return a.first < b.first; };
+    if (entries_.size() <= kInsertionSortLimit) {
+        for (std::size_t i = 1; i < entries_.size(); ++i) {
+            for (std::size_t j = i; j > 0 && by_key(entries_[j], entries_[j - 1]); --j)
+                std::swap(entries_[j], entries_[j - 1]);
+        }
+    } else {
+        std::stable_sort(entries_.begin(), entries_.end(), by_key);
     }
     // Of equal keys the later one wins, as with set().
     std::size_t out = 0;
