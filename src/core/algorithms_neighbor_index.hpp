@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/adjacency.hpp"
-#include "core/algorithms_prefetch.hpp"
+#include "core/prefetch.hpp"
 #include "core/graph.hpp"
 
 namespace qm {

@@ -15,7 +15,7 @@
 
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
-#include "core/algorithms_prefetch.hpp"
+#include "core/prefetch.hpp"
 #include "core/messages.hpp"
 
 namespace qm {

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "core/graph.hpp"
+#include "core/graph.hpp"  // EdgeIdRange, EdgeSlot
 
 namespace qm {
 
