@@ -59,90 +59,106 @@ Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t ta
 }
 
 Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records) {
-    std::vector<NodeRecord> prepared;
+    const std::size_t n = records.size();
+    // Validation settles each record's external id in place (the default one included), so
+    // the write pass can place records straight from the batch.
     std::vector<std::uint64_t> hashes;
-    prepared.reserve(records.size());
-    hashes.reserve(records.size());
-    // External ids taken earlier in this batch, keyed by position in `prepared`: a flat table
-    // sized once, so a large batch costs no allocation per record.
+    hashes.reserve(n);
+    // External ids taken earlier in this batch, keyed by position: a flat table sized once,
+    // so a large batch costs no allocation per record.
     ExternalIdIndex batch_ids;
-    if (records.size() > 1) batch_ids.reserve(records.size());
+    if (n > 1) batch_ids.reserve(n);
     auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
-    auto batch_key_of = [&prepared](std::uint64_t pos) -> std::string_view {
-        return prepared[pos].external_id;
+    auto batch_key_of = [&records](std::uint64_t pos) -> std::string_view {
+        return *records[pos].external_id;
     };
-    for (std::size_t i = 0; i < records.size(); ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         NewNodeRecord& rec = records[i];
         for (const auto& label : rec.labels)
             if (label.empty()) return fail(std::string(msg::kLabelEmpty));
         QM_CHECK(validate_properties(rec.properties));
         if (next_node_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kNodeIdOverflow));
-        std::uint64_t id = next_node_id + i;
-        std::string external_id =
-            rec.external_id ? std::move(*rec.external_id) : "node:" + std::to_string(id);
+        if (!rec.external_id) rec.external_id = "node:" + std::to_string(next_node_id + i);
+        const std::string& external_id = *rec.external_id;
         if (external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
         std::uint64_t h = ExternalIdIndex::hash(external_id);
-        if (external_ids.find(external_id, h, key_of) ||
-            (records.size() > 1 && batch_ids.find(external_id, h, batch_key_of)))
+        if (external_ids.find(external_id, h, key_of) || (n > 1 && batch_ids.find(external_id, h, batch_key_of)))
             return fail(msg::external_id_exists(external_id));
-        NodeRecord& node = prepared.emplace_back();
-        node.id = id;
-        node.external_id = std::move(external_id);
-        node.labels = std::move(rec.labels);
-        node.properties = std::move(rec.properties);
-        if (records.size() > 1) batch_ids.insert(h, i);
+        if (n > 1) batch_ids.insert(h, i);
         hashes.push_back(h);
     }
-    if (store) QM_CHECK(store_nodes(prepared));
-    reserve_for(nodes, prepared.size());
-    reserve_for(delta_out, prepared.size());
-    reserve_for(delta_in, prepared.size());
-    external_ids.reserve(external_ids.size() + prepared.size());
-    std::vector<std::uint64_t> ids;
-    ids.reserve(prepared.size());
-    for (std::size_t i = 0; i < prepared.size(); ++i) {
-        NodeRecord& node = prepared[i];
-        ids.push_back(node.id);
-        place_node(node.id, std::move(node.external_id), node.labels, node.properties, hashes[i]);
+    const std::uint64_t first = next_node_id;
+    if (store) {
+        std::vector<NodeRecord> prepared(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            prepared[i].id = first + i;
+            prepared[i].external_id = std::move(*records[i].external_id);
+            prepared[i].labels = std::move(records[i].labels);
+            prepared[i].properties = std::move(records[i].properties);
+        }
+        QM_CHECK(store_nodes(prepared));
+        for (std::size_t i = 0; i < n; ++i) {
+            records[i].external_id = std::move(prepared[i].external_id);
+            records[i].labels = std::move(prepared[i].labels);
+            records[i].properties = std::move(prepared[i].properties);
+        }
+    }
+    reserve_for(nodes, n);
+    reserve_for(delta_out, n);
+    reserve_for(delta_in, n);
+    external_ids.reserve(external_ids.size() + n);
+    std::vector<std::uint64_t> ids(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        NewNodeRecord& rec = records[i];
+        ids[i] = first + i;
+        place_node(ids[i], std::move(*rec.external_id), rec.labels, rec.properties, hashes[i]);
     }
     return ids;
 }
 
 Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecord> records) {
-    std::vector<EdgeRecord> prepared;
-    prepared.reserve(records.size());
-    for (std::size_t i = 0; i < records.size(); ++i) {
-        NewEdgeRecord& rec = records[i];
+    const std::size_t n = records.size();
+    for (std::size_t i = 0; i < n; ++i) {
+        const NewEdgeRecord& rec = records[i];
         if (rec.edge_type.empty()) return fail(std::string(msg::kEdgeTypeEmpty));
         QM_CHECK(validate_properties(rec.properties));
         if (!node_exists(rec.source)) return fail(msg::node_not_found(rec.source));
         if (!node_exists(rec.target)) return fail(msg::node_not_found(rec.target));
         if (next_edge_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kEdgeIdOverflow));
-        EdgeRecord& edge = prepared.emplace_back();
-        edge.id = next_edge_id + i;
-        edge.source = rec.source;
-        edge.target = rec.target;
-        edge.edge_type = std::move(rec.edge_type);
-        edge.properties = std::move(rec.properties);
     }
-    if (store) QM_CHECK(store_edges(prepared));
-    if (!prepared.empty()) {
-        reserve_for(edges, prepared.size());
-        edges.resize(std::max<std::uint64_t>(edges.size(), prepared.back().id + 1));
+    const std::uint64_t first = next_edge_id;
+    if (store) {
+        std::vector<EdgeRecord> prepared(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            prepared[i].id = first + i;
+            prepared[i].source = records[i].source;
+            prepared[i].target = records[i].target;
+            prepared[i].edge_type = std::move(records[i].edge_type);
+            prepared[i].properties = std::move(records[i].properties);
+        }
+        QM_CHECK(store_edges(prepared));
+        for (std::size_t i = 0; i < n; ++i) {
+            records[i].edge_type = std::move(prepared[i].edge_type);
+            records[i].properties = std::move(prepared[i].properties);
+        }
     }
-    if (prepared.size() >= kBulkEdges) reserve_delta_lists(prepared);
-    std::vector<std::uint64_t> ids;
-    ids.reserve(prepared.size());
+    if (n > 0) {
+        reserve_for(edges, n);
+        edges.resize(std::max<std::uint64_t>(edges.size(), first + n));
+    }
+    if (n >= kBulkEdges) reserve_delta_lists(records);
+    std::vector<std::uint64_t> ids(n);
     // Batches mostly repeat one type: look the type up only when it changes.
     Symbol type = kNoSymbol;
     IdSet* type_ids = nullptr;
-    for (const EdgeRecord& edge : prepared) {
-        ids.push_back(edge.id);
-        if (type == kNoSymbol || symbols->text(type) != edge.edge_type) {
-            type = symbols->intern(edge.edge_type);
+    for (std::size_t i = 0; i < n; ++i) {
+        const NewEdgeRecord& rec = records[i];
+        ids[i] = first + i;
+        if (type == kNoSymbol || symbols->text(type) != rec.edge_type) {
+            type = symbols->intern(rec.edge_type);
             type_ids = &edge_type_index[type];
         }
-        place_edge(edge, type, *type_ids);
+        place_edge(ids[i], rec.source, rec.target, rec.properties, type, *type_ids, true);
     }
     if (store) apply_compaction_rule_after_commit();
     return ids;
@@ -201,11 +217,11 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
     ++live_nodes_;
 }
 
-void GraphCore::reserve_delta_lists(std::span<const EdgeRecord> batch) {
+void GraphCore::reserve_delta_lists(std::span<const NewEdgeRecord> batch) {
     // One exact reservation per touched list instead of a chain of doublings: fewer copies
     // while a large batch lands, and no slack left behind in memory.
     std::vector<std::uint32_t> out_count(nodes.size(), 0), in_count(nodes.size(), 0);
-    for (const EdgeRecord& e : batch) {
+    for (const NewEdgeRecord& e : batch) {
         ++out_count[e.source];
         ++in_count[e.target];
     }
@@ -217,21 +233,21 @@ void GraphCore::reserve_delta_lists(std::span<const EdgeRecord> batch) {
     }
 }
 
-void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta) {
-    std::uint64_t id = record.id;
+void GraphCore::place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t target,
+                           const PropertyMap& properties, Symbol type, IdSet& type_ids, bool to_delta) {
     if (edges.size() <= id) edges.resize(id + 1);
-    grow_adjacency(std::max(record.source, record.target));
+    grow_adjacency(std::max(source, target));
     if (to_delta) {
-        delta_out[record.source].push_back(id);
-        delta_in[record.target].push_back(id);
+        delta_out[source].push_back(id);
+        delta_in[target].push_back(id);
         delta_edges_ += 1;
     }
     EdgeSlot& slot = edges[id];
-    slot.source = record.source;
-    slot.target = record.target;
+    slot.source = source;
+    slot.target = target;
     slot.type = type;
     type_ids.insert(id);
-    slot.props = pack_properties(record.properties, *symbols, *arena);
+    slot.props = pack_properties(properties, *symbols, *arena);
     edge_property_index.index(id, slot.props);
     next_edge_id = std::max(next_edge_id, id + 1);
     ++live_edges_;
@@ -239,7 +255,8 @@ void GraphCore::place_edge(const EdgeRecord& record, Symbol type, IdSet& type_id
 
 void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     Symbol type = symbols->intern(record.edge_type);
-    place_edge(record, type, edge_type_index[type], to_delta);
+    place_edge(record.id, record.source, record.target, record.properties, type,
+               edge_type_index[type], to_delta);
 }
 
 // ---------------------------------------------------------------- lookups

@@ -212,9 +212,10 @@ private:
     // Without to_delta the edge is listed in no adjacency: only for loading, which then
     // installs a segment covering every edge.
     void place_edge(const EdgeRecord& record, bool to_delta = true);
-    void place_edge(const EdgeRecord& record, Symbol type, IdSet& type_ids, bool to_delta = true);
+    void place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t target,
+                    const PropertyMap& properties, Symbol type, IdSet& type_ids, bool to_delta);
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).
-    void reserve_delta_lists(std::span<const EdgeRecord> batch);
+    void reserve_delta_lists(std::span<const NewEdgeRecord> batch);
     static constexpr std::size_t kBulkEdges = 1024;
     [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
