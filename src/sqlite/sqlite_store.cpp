@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/messages.hpp"
 #include "sqlite/segment_cache.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
@@ -163,6 +164,18 @@ Status write_storage_format(Connection& conn) {
     return stmt.step_done();
 }
 
+// A handle's data must live in one file that other handles can open and refresh can
+// reopen, with the segment cache beside it. SQLite gives these names other meanings: a
+// private temporary database, a database in memory, or a URI whose query may make it
+// read-only or in-memory. None is shared and each would leave a cache directory in the
+// working directory, so they are refused rather than half supported.
+Status check_names_a_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return ok();  // refused as such when opened
+    if (path.empty() || path == ":memory:" || path.starts_with("file:"))
+        return fail("SQLite path " + quoted(path) + " does not name a database file");
+    return ok();
+}
+
 }  // namespace
 
 Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
@@ -171,6 +184,7 @@ Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
 }
 
 Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+    QM_CHECK(check_names_a_file(path));
     QM_TRY(conn, Connection::open(path));
     // Several handles may open one file at once; wait for their locks from the very first
     // statement rather than only once the schema batch has set the time-out.
