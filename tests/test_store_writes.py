@@ -103,3 +103,23 @@ def test_names_that_are_not_database_files_are_refused(tmp_path, monkeypatch, pa
     g.compact()
     assert q.Graph(file_path).edge_count() == 1
     assert os.path.isfile(file_path) and os.path.isdir(file_path + ".segments")
+
+
+def test_relative_path_keeps_naming_the_same_file_after_a_change_of_directory(tmp_path, monkeypatch):
+    home, elsewhere = tmp_path / "home", tmp_path / "elsewhere"
+    home.mkdir()
+    elsewhere.mkdir()
+    monkeypatch.chdir(home)
+    g = q.Graph("g.db")
+    g.add_nodes([{}, {}])
+    g.add_edge(0, 1, "t")
+    monkeypatch.chdir(elsewhere)
+    g.compact()
+    # A row written without the log makes refresh reopen the file from its path.
+    execute(str(home / "g.db"), "INSERT INTO nodes VALUES (2, 'outsider', '', '')")
+    g.refresh()
+    assert g.get_node_id("outsider") == 2 and g.edge_count() == 1
+    g.add_node("mine")
+    assert os.listdir(elsewhere) == []
+    assert os.path.isfile(home / "g.db.segments" / "manifest.txt")
+    assert rows(str(home / "g.db"), "SELECT external_id FROM nodes WHERE id = 3") == [("mine",)]

@@ -4,7 +4,9 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 #include <optional>
 #include <vector>
 
@@ -172,8 +174,21 @@ Status write_storage_format(Connection& conn) {
 Status check_names_a_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) return ok();  // refused as such when opened
     if (path.empty() || path == ":memory:" || path.starts_with("file:"))
-        return fail("SQLite path " + quoted(path) + " does not name a database file");
+        return fail("SQLite path " + qm::quoted(path) + " does not name a database file");
     return ok();
+}
+
+// A relative path is pinned to the working directory at open: a later refresh must reopen
+// the same file, and compaction must write the cache beside it, even after the process
+// changed directory. Without a working directory the path is kept as given.
+std::string anchored_path(const std::string& path) {
+    if (path.starts_with('/')) return path;
+    std::error_code ec;
+    std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (ec || cwd.empty()) return path;
+    std::string anchored = cwd.string();
+    if (!anchored.ends_with('/')) anchored.push_back('/');
+    return anchored + path;
 }
 
 }  // namespace
@@ -194,7 +209,7 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
     if (!format_current) QM_CHECK(write_storage_format(conn));
     QM_TRY(complete, catalog_complete(conn));
     if (!complete) QM_CHECK(conn.exec(kCatalogBackfill));
-    return std::unique_ptr<SqliteStore>(new SqliteStore(path, std::move(conn)));
+    return std::unique_ptr<SqliteStore>(new SqliteStore(anchored_path(path), std::move(conn)));
 }
 
 std::string SqliteStore::path() const { return lossy_utf8(path_); }
