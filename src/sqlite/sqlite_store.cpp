@@ -180,13 +180,15 @@ Status check_names_a_file(const std::string& path) {
 
 // A relative path is pinned to the working directory at open: a later refresh must reopen
 // the same file, and compaction must write the cache beside it, even after the process
-// changed directory. Without a working directory the path is kept as given.
+// changed directory. Without a working directory, or with one whose name is not text
+// (the path is handed on as text), the path is kept as given.
 std::string anchored_path(const std::string& path) {
     if (path.starts_with('/')) return path;
     std::error_code ec;
     std::filesystem::path cwd = std::filesystem::current_path(ec);
     if (ec || cwd.empty()) return path;
     std::string anchored = cwd.string();
+    if (lossy_utf8(anchored) != anchored) return path;
     if (!anchored.ends_with('/')) anchored.push_back('/');
     return anchored + path;
 }
