@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/graph.hpp"
+#include "core/prefetch.hpp"
 #include "core/result.hpp"
 
 namespace qm {
@@ -153,7 +154,7 @@ void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoin
     constexpr std::size_t kAhead = 8;
     const std::size_t table = g.edges.size();
     auto ask = [&](std::uint64_t e) {
-        if (e < table) __builtin_prefetch(&g.edges[e]);
+        if (e < table) prefetch_read(&g.edges[e]);
     };
     auto walk = [&](std::span<const std::uint64_t> ids) {
         const std::size_t n = ids.size();
@@ -181,7 +182,7 @@ inline void prefetch_node_edges(const GraphCore& g, std::uint64_t node, bool out
     std::size_t asked = 0;
     for (auto ids : {range.compacted, range.delta}) {
         for (std::size_t i = 0; i < ids.size() && asked < kFirst; ++i, ++asked)
-            if (ids[i] < table) __builtin_prefetch(&g.edges[ids[i]]);
+            if (ids[i] < table) prefetch_read(&g.edges[ids[i]]);
     }
 }
 

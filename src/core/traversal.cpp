@@ -1,5 +1,7 @@
 #include "core/traversal.hpp"
 
+#include "core/prefetch.hpp"
+
 #include <cmath>
 
 #include "core/adjacency.hpp"
@@ -117,7 +119,7 @@ Result<std::vector<Seed>> propagate(const GraphCore& g, std::span<const Seed> se
             const double p = (*current)[src];
             out_edges.clear();
             for_each_neighbor_edge(g, src, true, filter, [&](std::uint64_t target, std::uint64_t e) {
-                if (key) __builtin_prefetch(g.edges[e].props);
+                if (key && g.edges[e].props) prefetch_read(g.edges[e].props);
                 out_edges.emplace_back(target, e);
             });
             for (const auto& [target, e] : out_edges) {

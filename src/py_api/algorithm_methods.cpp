@@ -12,13 +12,6 @@ namespace qm::py {
 
 namespace {
 
-template <class T>
-bool check(const Result<T>& r) {
-    if (r) return true;
-    raise_value_error(r.error());
-    return false;
-}
-
 PyObject* bfs_impl(Call& c) {
     std::uint64_t start = 0;
     std::string direction;

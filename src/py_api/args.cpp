@@ -131,26 +131,10 @@ PyObject* py_text(std::string_view text) {
 
 PyObject* py_u64(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
 
-PyObject* py_u64_list(const std::vector<std::uint64_t>& ids) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        PyObject* v = PyLong_FromUnsignedLongLong(ids[i]);
-        if (!v) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    return list.release();
-}
+PyObject* py_u64_list(const std::vector<std::uint64_t>& ids) { return py_list(ids, py_u64); }
 
 PyObject* py_text_list(const std::vector<std::string>& texts) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        PyObject* v = py_text(texts[i]);
-        if (!v) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), v);
-    }
-    return list.release();
+    return py_list(texts, [](const std::string& t) { return py_text(t); });
 }
 
 }  // namespace qm::py

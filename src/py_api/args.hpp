@@ -5,6 +5,7 @@
 #include "py_api/pyref.hpp"
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,6 +25,20 @@ bool to_f64(PyObject* o, std::string_view name, double& out);
 
 // UTF-8 view of a str; false with the error set (e.g. lone surrogates).
 bool utf8_of(PyObject* str, std::string_view& out);
+
+// A new list with one item per element, made by make(element) (a new reference or null).
+template <class Seq, class Make>
+PyObject* py_list(const Seq& items, Make&& make) {
+    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+    if (!list) return nullptr;
+    Py_ssize_t i = 0;
+    for (const auto& item : items) {
+        PyObject* v = make(item);
+        if (!v) return nullptr;
+        PyList_SET_ITEM(list.get(), i++, v);
+    }
+    return list.release();
+}
 
 // New Python objects from engine values.
 PyObject* py_text(std::string_view text);

@@ -32,14 +32,7 @@ PyObject* scores_to_py(const ScoreList& scores) {
 }
 
 PyObject* components_to_py(const std::vector<std::vector<std::uint64_t>>& components) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(components.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < components.size(); ++i) {
-        PyObject* item = py_u64_list(components[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
+    return py_list(components, py_u64_list);
 }
 
 PyObject* compute_result_to_py(PyObject* any, ComputeResult& result) {

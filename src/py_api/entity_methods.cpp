@@ -10,14 +10,6 @@ namespace qm::py {
 
 namespace {
 
-// A core failure is a ValueError carrying the core's message unchanged.
-template <class T>
-bool check(const Result<T>& r) {
-    if (r) return true;
-    raise_value_error(r.error());
-    return false;
-}
-
 // The property dict of add_node / add_edge: a dict or None, converted without running
 // Python code, after the graph is taken.
 bool property_arg(Call& c, std::size_t i, PropertyMap& out) {
@@ -117,31 +109,18 @@ PyObject* get_node_id(Call& c) {
     return py_u64(*id);
 }
 
-// Fills a new list with one object per id, built by make(id).
-template <class Make>
-PyObject* list_of(const std::vector<std::uint64_t>& ids, Make make) {
-    PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(ids.size())));
-    if (!list) return nullptr;
-    for (std::size_t i = 0; i < ids.size(); ++i) {
-        PyObject* item = make(ids[i]);
-        if (!item) return nullptr;
-        PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), item);
-    }
-    return list.release();
-}
-
 PyObject* nodes(Call& c) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
     ModuleState* st = c.state();
-    return list_of(g->node_ids(), [&](std::uint64_t id) { return make_node(st, *g->get_node(id)); });
+    return py_list(g->node_ids(), [&](std::uint64_t id) { return make_node(st, *g->get_node(id)); });
 }
 
 PyObject* edges(Call& c) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
     ModuleState* st = c.state();
-    return list_of(g->edge_ids(), [&](std::uint64_t id) { return make_edge(st, *g->get_edge(id)); });
+    return py_list(g->edge_ids(), [&](std::uint64_t id) { return make_edge(st, *g->get_edge(id)); });
 }
 
 PyObject* node_ids(Call& c) {

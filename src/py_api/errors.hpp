@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "core/result.hpp"
+
 namespace qm::py {
 
 PyObject* raise_value_error(std::string_view message);
@@ -25,6 +27,14 @@ void wrap_argument_error(std::string_view name);
 // Turns the messages a core operation left in its warning list into RuntimeWarnings.
 // Returns false when a warning was escalated to an exception by the warnings filter.
 bool emit_runtime_warning(std::string_view message);
+// A core failure is a ValueError carrying the core's message unchanged.
+template <class T>
+bool check(const Result<T>& r) {
+    if (r) return true;
+    raise_value_error(r.error());
+    return false;
+}
+
 // Maps a C++ exception escaping an entry point: bad_alloc -> MemoryError, else panic.
 PyObject* raise_from_current_exception();
 
