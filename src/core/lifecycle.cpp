@@ -41,6 +41,25 @@ Status place_in_slot(std::vector<std::optional<Record>>& slots, std::uint64_t& n
     return ok();
 }
 
+// Puts a value in a member's place for a scope and puts the member back on every way
+// out, a thrown allocation failure included, so a refused load leaves the graph intact.
+template <class T>
+class SwappedIn {
+public:
+    SwappedIn(T& value, T& member) : value_(value), member_(member) {
+        if (&value_ != &member_) std::swap(value_, member_);
+    }
+    ~SwappedIn() {
+        if (&value_ != &member_) std::swap(value_, member_);
+    }
+    SwappedIn(const SwappedIn&) = delete;
+    SwappedIn& operator=(const SwappedIn&) = delete;
+
+private:
+    T& value_;
+    T& member_;
+};
+
 bool variable_present(const GraphCore& g, std::uint64_t id) {
     return id < g.variables.size() && g.variables[id].has_value();
 }
@@ -107,16 +126,14 @@ Status load_tables_and_posteriors(GraphCore& g, GraphStore& source,
                                   std::unordered_map<std::uint64_t, FactorTableRecord>& tables,
                                   std::unordered_map<std::uint64_t, std::vector<double>>& posteriors) {
     QM_TRY(loaded_tables, source.load_factor_tables());
-    std::swap(tables, g.factor_tables);  // check against an empty map, then restore
-    Status status = ok();
-    for (FactorTableRecord& t : loaded_tables) {
-        status = check_factor_table(g, t);
-        if (!status) break;
-        std::uint64_t id = t.factor_id;
-        g.factor_tables.emplace(id, std::move(t));
+    {
+        SwappedIn checked(tables, g.factor_tables);  // check against an empty map, then restore
+        for (FactorTableRecord& t : loaded_tables) {
+            QM_CHECK(check_factor_table(g, t));
+            std::uint64_t id = t.factor_id;
+            g.factor_tables.emplace(id, std::move(t));
+        }
     }
-    std::swap(tables, g.factor_tables);
-    QM_CHECK(status);
     QM_TRY(loaded_posteriors, source.load_posteriors());
     for (auto& [id, values] : loaded_posteriors) {
         QM_TRY(normalized, loaded_posterior(g, id, std::move(values)));
@@ -282,13 +299,14 @@ bool GraphCore::refresh_incremental() {
     factors_after.resize(next_factor_id);
     for (const VariableRecord& v : *new_variables) variables_after.emplace_back(v);
     for (const FactorRecord& f : *new_factors) factors_after.emplace_back(f);
-    std::swap(variables, variables_after);
-    std::swap(factors, factors_after);
     std::unordered_map<std::uint64_t, FactorTableRecord> tables;
     std::unordered_map<std::uint64_t, std::vector<double>> fresh_posteriors;
-    Status loaded = load_tables_and_posteriors(*this, source, tables, fresh_posteriors);
-    std::swap(variables, variables_after);
-    std::swap(factors, factors_after);
+    Status loaded = ok();
+    {
+        SwappedIn with_variables(variables_after, variables);
+        SwappedIn with_factors(factors_after, factors);
+        loaded = load_tables_and_posteriors(*this, source, tables, fresh_posteriors);
+    }
     if (!loaded) return false;
 
     // Nothing below can fail.

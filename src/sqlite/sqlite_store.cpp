@@ -4,10 +4,13 @@
 
 #include <sqlite3.h>
 
+#include <filesystem>
 #include <iterator>
+#include <system_error>
 #include <optional>
 #include <vector>
 
+#include "core/messages.hpp"
 #include "sqlite/segment_cache.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
@@ -163,6 +166,33 @@ Status write_storage_format(Connection& conn) {
     return stmt.step_done();
 }
 
+// A handle's data must live in one file that other handles can open and refresh can
+// reopen, with the segment cache beside it. SQLite gives these names other meanings: a
+// private temporary database, a database in memory, or a URI whose query may make it
+// read-only or in-memory. None is shared and each would leave a cache directory in the
+// working directory, so they are refused rather than half supported.
+Status check_names_a_file(const std::string& path) {
+    if (path.find('\0') != std::string::npos) return ok();  // refused as such when opened
+    if (path.empty() || path == ":memory:" || path.starts_with("file:"))
+        return fail("SQLite path " + qm::quoted(path) + " does not name a database file");
+    return ok();
+}
+
+// A relative path is pinned to the working directory at open: a later refresh must reopen
+// the same file, and compaction must write the cache beside it, even after the process
+// changed directory. Without a working directory, or with one whose name is not text
+// (the path is handed on as text), the path is kept as given.
+std::string anchored_path(const std::string& path) {
+    if (path.starts_with('/')) return path;
+    std::error_code ec;
+    std::filesystem::path cwd = std::filesystem::current_path(ec);
+    if (ec || cwd.empty()) return path;
+    std::string anchored = cwd.string();
+    if (lossy_utf8(anchored) != anchored) return path;
+    if (!anchored.ends_with('/')) anchored.push_back('/');
+    return anchored + path;
+}
+
 }  // namespace
 
 Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
@@ -171,6 +201,7 @@ Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
 }
 
 Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
+    QM_CHECK(check_names_a_file(path));
     QM_TRY(conn, Connection::open(path));
     // Several handles may open one file at once; wait for their locks from the very first
     // statement rather than only once the schema batch has set the time-out.
@@ -180,7 +211,7 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
     if (!format_current) QM_CHECK(write_storage_format(conn));
     QM_TRY(complete, catalog_complete(conn));
     if (!complete) QM_CHECK(conn.exec(kCatalogBackfill));
-    return std::unique_ptr<SqliteStore>(new SqliteStore(path, std::move(conn)));
+    return std::unique_ptr<SqliteStore>(new SqliteStore(anchored_path(path), std::move(conn)));
 }
 
 std::string SqliteStore::path() const { return lossy_utf8(path_); }

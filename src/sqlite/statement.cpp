@@ -108,7 +108,9 @@ Statement::~Statement() {
 
 Status Statement::bind_text(int index, std::string_view text) {
     if (has_nul(text)) return fail("text contains NUL byte");
-    if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT) !=
+    // The 64-bit length: an int length would wrap for a text past 2 GiB and store a
+    // truncated value instead of reporting that it is too big.
+    if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
         SQLITE_OK)
         return fail(sqlite_error(db_));
     return ok();
