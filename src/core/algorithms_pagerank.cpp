@@ -8,6 +8,7 @@
 // so scores are reproducible to the last bit.
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
@@ -33,7 +34,17 @@ ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damp
         NeighborIndex<Index> out = build_neighbor_index<Index>(g, filter, Direction::Out);
         keep_distinct_neighbors(out, slots);
         std::vector<double> next(slots, 0.0);
-        for (std::uint64_t done = 0; done < iterations;) {
+        // Every iteration is a function of the scores alone, and in floating point the
+        // scores soon settle into a fixed point or a short cycle of states. Once a state
+        // repeats, the rest of the run is known: only the remainder of the iterations left
+        // modulo the cycle length needs computing, so a huge count still ends. A repeat is
+        // found by comparing each state with one saved at the last power-of-two distance.
+        // Each transition of the cycle has already been checked against the tolerance, so
+        // skipping whole cycles never skips a stop.
+        std::vector<double> saved = score;
+        std::uint64_t power = 1, distance = 0, limit = iterations;
+        bool repeating = false;
+        for (std::uint64_t done = 0; done < limit;) {
             double dangling = 0.0;
             for (Index v : live)
                 if (out.degree(v) == 0) dangling += score[v];
@@ -50,6 +61,18 @@ ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damp
             score.swap(next);
             ++done;
             if (tolerance && change <= *tolerance) break;
+            if (repeating) continue;
+            ++distance;
+            // Vacant slots stay 0.0 in both, so comparing the whole arrays is exact; it stops
+            // at the first difference, which is near the front until the scores settle.
+            if (std::memcmp(score.data(), saved.data(), slots * sizeof(double)) == 0) {
+                limit = done + (iterations - done) % distance;
+                repeating = true;
+            } else if (distance == power) {
+                saved = score;
+                power *= 2;
+                distance = 0;
+            }
         }
     }
 
