@@ -230,3 +230,35 @@ def test_error_precedence():
         outcome(lambda: g.shortest_path(0, 2, weight_property="w"))
     assert outcome(lambda: s.compute_batch([{"op": "bfs", "start": 0, "direction": "up"}])) == \
         ("ValueError", "job 0: " + direction)
+
+
+# ---------------------------------------------------------------- the walk's clock seed
+
+
+def test_an_unseeded_walk_starts_from_the_clock_in_nanoseconds():
+    # A hub 0 with 1000 spokes that all lead back: every second move picks one of 1000, so a
+    # walk of 8 moves names its starting state among the clock readings taken around it.
+    k = 1000
+    g = build(k + 1, [(0, i, "t") for i in range(1, k + 1)] + [(i, 0, "t") for i in range(1, k + 1)])
+    mask = 2**64 - 1
+
+    def advance(s):
+        return (s * 0x5851F42D4C957F2D + 0x14057B7EF767814F) & mask
+
+    def pick(s):
+        return (s ^ (s >> 33)) % k
+
+    def walk_from(s):
+        path = [0]
+        for _ in range(8):
+            s = advance(s)
+            path.append(0 if path[-1] else 1 + pick(s))
+        return path
+
+    import time
+    before = time.time_ns()
+    walk = g.random_walk(0, 8)
+    after = time.time_ns()
+    first = walk[1] - 1
+    matches = [s for s in range(before, after + 1) if pick(advance(s)) == first and walk_from(s) == walk]
+    assert matches, "no clock reading between the calls gives this walk"
