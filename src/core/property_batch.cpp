@@ -13,6 +13,7 @@ PropertyBatch::KeyId PropertyBatch::key(std::string_view text) {
     if (it != key_ids_.end()) return it->second;
     keys_.emplace_back(text);
     KeyId id = static_cast<KeyId>(keys_.size() - 1);
+    if (text.empty()) empty_key_ = id;
     key_ids_.emplace(std::string_view(keys_.back()), id);
     return id;
 }
@@ -26,6 +27,7 @@ void PropertyBatch::add_int(KeyId key, std::int64_t v) {
 void PropertyBatch::add_float(KeyId key, double v) {
     std::uint64_t bits;
     std::memcpy(&bits, &v, 8);
+    if (!std::isfinite(v)) has_non_finite_ = true;
     push(key, ValueKind::Float, bits, 0);
 }
 
@@ -47,33 +49,62 @@ namespace {
 constexpr std::size_t kInsertionSortLimit = 32;
 }  // namespace
 
-PropertyBatch::Run PropertyBatch::finish_record() {
-    Run run{open_, entries_.size() - open_};
-    open_ = entries_.size();
-    if (run.count < 2) return run;
-    auto first = entries_.begin() + static_cast<std::ptrdiff_t>(run.begin);
-    auto last = entries_.end();
+void PropertyBatch::order_open_record(std::span<const Entry> open) {
+    const std::size_t n = open.size();
+    order_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
     // Stable, so the later of two equal keys stays later. Small maps (the usual case) take
     // an insertion sort that allocates nothing; a large dict must not cost quadratic time.
-    auto by_key = [this](const Entry& a, const Entry& b) { return a.key != b.key && key_less(a.key, b.key); };
-    if (run.count <= kInsertionSortLimit) {
-        for (auto i = first + 1; i != last; ++i)
-            for (auto j = i; j != first && by_key(*j, *(j - 1)); --j) std::swap(*j, *(j - 1));
+    auto by_key = [&](std::uint32_t a, std::uint32_t b) {
+        return open[a].key != open[b].key && keys_[open[a].key] < keys_[open[b].key];
+    };
+    if (n <= kInsertionSortLimit) {
+        for (std::size_t i = 1; i < n; ++i)
+            for (std::size_t j = i; j > 0 && by_key(order_[j], order_[j - 1]); --j)
+                std::swap(order_[j], order_[j - 1]);
     } else {
-        std::stable_sort(first, last, by_key);
+        std::stable_sort(order_.begin(), order_.end(), by_key);
     }
     // Equal texts share a key number, so repeats sit side by side; the later one wins.
-    auto out = first;
-    for (auto i = first; i != last; ++i) {
-        if (out != first && (out - 1)->key == i->key) {
-            *(out - 1) = *i;
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (out > 0 && open[order_[out - 1]].key == open[order_[i]].key) {
+            order_[out - 1] = order_[i];
         } else {
-            *out++ = *i;
+            order_[out++] = order_[i];
         }
     }
-    entries_.erase(out, last);
+    order_.resize(out);
+    shape_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) shape_[i] = open[i].key;
+}
+
+PropertyBatch::Run PropertyBatch::finish_record() {
+    Run run{open_, entries_.size() - open_};
+    if (run.count < 2) {
+        open_ = entries_.size();
+        return run;
+    }
+    std::span<const Entry> open(entries_.data() + run.begin, run.count);
+    bool same_shape = shape_.size() == run.count;
+    for (std::size_t i = 0; same_shape && i < run.count; ++i) same_shape = shape_[i] == open[i].key;
+    if (!same_shape) order_open_record(open);
+    // Small records are reordered through a local copy; that is the common case.
+    constexpr std::size_t kSmall = 8;
+    Entry small[kSmall];
+    const Entry* from = small;
+    if (run.count <= kSmall) {
+        std::copy(open.begin(), open.end(), small);
+    } else {
+        scratch_.assign(open.begin(), open.end());
+        from = scratch_.data();
+    }
+    for (std::size_t i = 0; i < order_.size(); ++i) entries_[run.begin + i] = from[order_[i]];
+    if (order_.size() != run.count) {
+        run.count = order_.size();
+        entries_.resize(run.begin + run.count);
+    }
     open_ = entries_.size();
-    run.count = static_cast<std::uint64_t>(out - first);
     return run;
 }
 
@@ -102,8 +133,9 @@ PropertyMap PropertyBatch::to_map(Run run) const {
 }
 
 Status PropertyBatch::validate(Run run) const {
+    if (empty_key_ == kNoKey && !has_non_finite_) return ok();
     for (const Entry& e : entries(run)) {
-        if (keys_[e.key].empty()) return fail(std::string(msg::kPropertyKeyEmpty));
+        if (e.key == empty_key_) return fail(std::string(msg::kPropertyKeyEmpty));
         if (e.kind == ValueKind::Float) {
             double f;
             std::memcpy(&f, &e.bits, 8);

@@ -51,7 +51,7 @@ public:
     // Appends to the open record; finish_record() closes it.
     void add_bool(KeyId key, bool v) { push(key, ValueKind::Bool, v ? 1 : 0, 0); }
     void add_int(KeyId key, std::int64_t v);
-    void add_float(KeyId key, double v);
+    void add_float(KeyId key, double v);  // non-finite values are kept, and refused by validate
     void add_string(KeyId key, std::string_view v);
     void add_value(KeyId key, const PropertyValue& v);
     // Orders the open record's entries by key text and drops overwritten ones.
@@ -77,13 +77,22 @@ private:
     void push(KeyId key, ValueKind kind, std::uint64_t bits, std::uint64_t size) {
         entries_.push_back(Entry{bits, size, key, kind});
     }
-    bool key_less(KeyId a, KeyId b) const { return keys_[a] < keys_[b]; }
+    // Fills order_ with the open record's surviving entries (offsets into it) in key order.
+    void order_open_record(std::span<const Entry> open);
 
+    static constexpr KeyId kNoKey = 0xffffffffu;
     std::vector<Entry> entries_;
     std::uint64_t open_ = 0;  // first entry of the open record
     std::string text_;        // string values end to end
     std::deque<std::string> keys_;  // deque: the index's views stay valid as it grows
     std::unordered_map<std::string_view, KeyId> key_ids_;
+    KeyId empty_key_ = kNoKey;
+    bool has_non_finite_ = false;
+    // The records of a batch mostly have the same keys in the same order: the last
+    // record's key sequence and the order worked out for it are reused when they match.
+    std::vector<KeyId> shape_;
+    std::vector<std::uint32_t> order_;
+    std::vector<Entry> scratch_;
 };
 
 // Packs one staged record into the arena; syms maps the batch's keys to symbols and is

@@ -141,6 +141,10 @@ bool stage_value(PyObject* o, PropertyBatch::KeyId key, PropertyBatch& batch) {
         return true;
     }
     if (PyLong_Check(o)) {
+        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+            batch.add_int(key, PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
+            return true;
+        }
         long long v = PyLong_AsLongLong(o);
         if (v == -1 && PyErr_Occurred()) return false;
         batch.add_int(key, static_cast<std::int64_t>(v));
@@ -268,7 +272,16 @@ bool required_u64(const PyRef& v, std::size_t i, std::string_view key, std::uint
         raise_value_error("record " + std::to_string(i) + " missing " + quoted(key));
         return false;
     }
-    PyRef index = PyRef::steal(PyNumber_Index(v.get()));
+    // Plain small ints, the usual case, need no index conversion.
+    PyObject* o = v.get();
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        Py_ssize_t n = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+        if (n >= 0) {
+            out = static_cast<std::uint64_t>(n);
+            return true;
+        }
+    }
+    PyRef index = PyRef::steal(PyNumber_Index(o));
     unsigned long long n = 0;
     if (index) n = PyLong_AsUnsignedLongLong(index.get());
     if (!index || (n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
