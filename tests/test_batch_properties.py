@@ -91,3 +91,65 @@ def test_batch_errors_keep_their_order_and_leave_nothing(g, records, message):
         g.add_edges(records)
     assert str(info.value) == message
     assert g.edge_count() == 0 and g.edges_with_property("b") == []
+
+
+def test_edge_types_of_a_batch_keep_each_records_type(g):
+    g.add_nodes([{}, {}])
+    built = "".join(["ro", "ad"])  # equal text, a different object than the literal
+    types = ["road", "rail", "road", built, Twin("rail"), "é", "road"]
+    ids = g.add_edges([{"source": 0, "target": 1, "edge_type": t} for t in types])
+    assert [g.get_edge(e).edge_type for e in ids] == [str(t) for t in types]
+    assert g.edges_by_type("road") == [ids[0], ids[2], ids[3], ids[6]]
+    assert g.edges_by_type("rail") == [ids[1], ids[4]]
+    assert g.edges_by_type("é") == [ids[5]]
+    # A later batch meets the types again under the same names.
+    more = g.add_edges([{"source": 1, "target": 0, "edge_type": t} for t in ("rail", "air")])
+    assert g.edges_by_type("rail") == [ids[1], ids[4], more[0]]
+    assert g.edges_by_type("air") == [more[1]]
+
+
+@pytest.mark.parametrize("records, message", [
+    # The empty type of a record is found before a later record's empty key...
+    ([{"source": 0, "target": 0, "edge_type": ""},
+      {"source": 0, "target": 0, "edge_type": "t", "properties": {"": 1}}],
+     "edge_type cannot be empty"),
+    # ...after an earlier record's empty key, and before the record's own empty key.
+    ([{"source": 0, "target": 0, "edge_type": "t", "properties": {"": 1}},
+      {"source": 0, "target": 0, "edge_type": ""}],
+     "property key cannot be empty"),
+    ([{"source": 0, "target": 0, "edge_type": "t"},
+      {"source": 0, "target": 0, "edge_type": "", "properties": {"": 1}}],
+     "edge_type cannot be empty"),
+    # A type already used by valid records does not hide a later empty one.
+    ([{"source": 0, "target": 0, "edge_type": "t"}] * 3 +
+     [{"source": 0, "target": 0, "edge_type": ""}],
+     "edge_type cannot be empty"),
+])
+def test_empty_edge_types_fail_in_record_order(g, records, message):
+    g.add_node()
+    with pytest.raises(ValueError) as info:
+        g.add_edges(records)
+    assert str(info.value) == message
+    assert g.edge_count() == 0 and g.edges_by_type("t") == []
+
+
+def test_property_lookups_after_batches_match_the_stored_values(g):
+    # The index is filled from the batch as it is placed; every lookup must agree with
+    # what the records themselves hold, kinds kept apart.
+    values = [True, False, 1, 0, -0.0, 0.0, 1.0, 2**63 - 1, -2**63, "1", "", "é", 0.5]
+    shapes = [("a", "b"), ("a", "b"), ("b", "a"), ("c",), ("b", "c", "a"), ()]
+    records = []
+    for i in range(120):
+        keys = shapes[i % len(shapes)]
+        records.append({"source": 0, "target": 0, "edge_type": "t",
+                        "properties": {k: values[(i * 7 + j) % len(values)] for j, k in enumerate(keys)}})
+    g.add_node()
+    ids = g.add_edges(records[:60]) + g.add_edges(records[60:])
+    assert ids == list(range(120)) and all(type(i) is int for i in ids)
+    for key in "abc":
+        assert g.edges_with_property(key) == [e for e, r in zip(ids, records) if key in r["properties"]]
+        for v in values:
+            expected = [e for e, r in zip(ids, records)
+                        if key in r["properties"] and type(r["properties"][key]) is type(v)
+                        and repr(r["properties"][key]) == repr(v)]
+            assert g.edges_with_property(key, v) == expected, (key, v)

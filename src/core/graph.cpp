@@ -33,6 +33,16 @@ void reserve_for(V& v, std::size_t extra) {
     if (need > v.capacity()) v.reserve(std::max(need, v.capacity() * 2));
 }
 
+// Indexes a staged record straight from the batch: its packed form would only be decoded
+// again. syms holds the symbols packing gave the batch's keys.
+void index_staged(PropertyIndex& index, std::uint64_t id, const PropertyBatch& props,
+                  PropertyBatch::Run run, const std::vector<Symbol>& syms) {
+    for (const auto& e : props.entries(run)) {
+        std::uint64_t payload = e.kind == ValueKind::String ? PropertyIndex::text_payload(props.view(e).s) : e.bits;
+        index.add(id, syms[e.key], e.kind, payload);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- insertion
@@ -53,10 +63,11 @@ Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t ta
     std::vector<NewEdgeRecord> one(1);
     one[0].source = source;
     one[0].target = target;
-    one[0].edge_type = std::move(edge_type);
+    TextTable types;
+    one[0].edge_type = types.id(edge_type);
     PropertyBatch batch;
     one[0].properties = batch.add_map(properties);
-    QM_TRY(ids, add_edges(std::move(one), batch));
+    QM_TRY(ids, add_edges(std::move(one), types, batch));
     return ids[0];
 }
 
@@ -116,16 +127,19 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
         ids[i] = first + i;
         auto pack = [&] { return pack_properties(props, rec.properties, key_syms, *symbols, *arena); };
         place_node(ids[i], std::move(*rec.external_id), rec.labels, pack, hashes[i]);
+        index_staged(node_property_index, ids[i], props, rec.properties, key_syms);
     }
     return ids;
 }
 
 Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecord> records,
+                                                       const TextTable& types,
                                                        const PropertyBatch& props) {
     const std::size_t n = records.size();
+    const TextTable::Id empty_type = types.empty_id();
     for (std::size_t i = 0; i < n; ++i) {
         const NewEdgeRecord& rec = records[i];
-        if (rec.edge_type.empty()) return fail(std::string(msg::kEdgeTypeEmpty));
+        if (rec.edge_type == empty_type) return fail(std::string(msg::kEdgeTypeEmpty));
         QM_CHECK(props.validate(rec.properties));
         if (!node_exists(rec.source)) return fail(msg::node_not_found(rec.source));
         if (!node_exists(rec.target)) return fail(msg::node_not_found(rec.target));
@@ -138,11 +152,10 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
             prepared[i].id = first + i;
             prepared[i].source = records[i].source;
             prepared[i].target = records[i].target;
-            prepared[i].edge_type = std::move(records[i].edge_type);
+            prepared[i].edge_type = std::string(types.text(records[i].edge_type));
             prepared[i].properties = props.to_map(records[i].properties);
         }
         QM_CHECK(store_edges(prepared));
-        for (std::size_t i = 0; i < n; ++i) records[i].edge_type = std::move(prepared[i].edge_type);
     }
     if (n > 0) {
         reserve_for(edges, n);
@@ -150,19 +163,21 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
     }
     if (n >= kBulkEdges) reserve_delta_lists(records);
     std::vector<std::uint64_t> ids(n);
-    // Batches mostly repeat one type: look the type up only when it changes.
-    Symbol type = kNoSymbol;
-    IdSet* type_ids = nullptr;
+    // Each distinct type is interned when first met, keeping the order symbols are made in.
+    std::vector<Symbol> type_syms(types.size(), kNoSymbol);
+    std::vector<IdSet*> type_ids(types.size(), nullptr);
     std::vector<Symbol> key_syms;
     for (std::size_t i = 0; i < n; ++i) {
         const NewEdgeRecord& rec = records[i];
         ids[i] = first + i;
-        if (type == kNoSymbol || symbols->text(type) != rec.edge_type) {
-            type = symbols->intern(rec.edge_type);
-            type_ids = &edge_type_index[type];
+        Symbol& type = type_syms[rec.edge_type];
+        if (type == kNoSymbol) {
+            type = symbols->intern(types.text(rec.edge_type));
+            type_ids[rec.edge_type] = &edge_type_index[type];
         }
         PackedProps blob = pack_properties(props, rec.properties, key_syms, *symbols, *arena);
-        place_edge(ids[i], rec.source, rec.target, blob, type, *type_ids, true);
+        place_edge(ids[i], rec.source, rec.target, blob, type, *type_ids[rec.edge_type], true);
+        index_staged(edge_property_index, ids[i], props, rec.properties, key_syms);
     }
     if (store) apply_compaction_rule_after_commit();
     return ids;
@@ -178,6 +193,7 @@ Status GraphCore::insert_node_record(const NodeRecord& record) {
     if (record.external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
     auto pack = [&] { return pack_properties(record.properties, *symbols, *arena); };
     place_node(record.id, record.external_id, record.labels, pack, h);
+    node_property_index.index(record.id, nodes[record.id].props);
     return ok();
 }
 
@@ -216,7 +232,6 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
         label_index[sym].insert(id);
     }
     slot.props = props_of();
-    node_property_index.index(id, slot.props);
     slot.external_id = std::move(external_id);
     external_ids.insert(hash, id);
     next_node_id = std::max(next_node_id, id + 1);
@@ -254,7 +269,6 @@ void GraphCore::place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t
     slot.type = type;
     type_ids.insert(id);
     slot.props = props;
-    edge_property_index.index(id, slot.props);
     next_edge_id = std::max(next_edge_id, id + 1);
     ++live_edges_;
 }
@@ -263,6 +277,7 @@ void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     Symbol type = symbols->intern(record.edge_type);
     PackedProps props = pack_properties(record.properties, *symbols, *arena);
     place_edge(record.id, record.source, record.target, props, type, edge_type_index[type], to_delta);
+    edge_property_index.index(record.id, props);
 }
 
 // ---------------------------------------------------------------- lookups

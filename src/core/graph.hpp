@@ -86,7 +86,9 @@ public:
                                                                const PropertyBatch& props);
     [[nodiscard]] Result<std::uint64_t> add_edge(std::uint64_t source, std::uint64_t target,
                                                  std::string edge_type, PropertyMap properties);
+    // Each record's type is a number of types.
     [[nodiscard]] Result<std::vector<std::uint64_t>> add_edges(std::vector<NewEdgeRecord> records,
+                                                               const TextTable& types,
                                                                const PropertyBatch& props);
     [[nodiscard]] Status insert_node_record(const NodeRecord& record);
     [[nodiscard]] Status insert_edge_record(const EdgeRecord& record);
@@ -210,13 +212,15 @@ private:
     void grow_slots(std::uint64_t id);
     std::string_view external_id_of(std::uint64_t id) const { return nodes[id].external_id; }
     // Places a validated node whose external id and slot are known to be free.
-    // props_of packs the properties once the labels are interned (symbols keep that order).
+    // props_of packs the properties once the labels are interned (symbols keep that order);
+    // the caller indexes them, from whichever form it holds.
     template <class PackProps>
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
                     PackProps&& props_of, std::uint64_t hash);
     // Without to_delta the edge is listed in no adjacency: only for loading, which then
     // installs a segment covering every edge.
     void place_edge(const EdgeRecord& record, bool to_delta = true);
+    // Leaves the properties unindexed, like place_node.
     void place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t target,
                     PackedProps props, Symbol type, IdSet& type_ids, bool to_delta);
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).

@@ -8,14 +8,18 @@
 
 namespace qm {
 
-PropertyBatch::KeyId PropertyBatch::key(std::string_view text) {
-    auto it = key_ids_.find(text);
-    if (it != key_ids_.end()) return it->second;
-    keys_.emplace_back(text);
-    KeyId id = static_cast<KeyId>(keys_.size() - 1);
-    if (text.empty()) empty_key_ = id;
-    key_ids_.emplace(std::string_view(keys_.back()), id);
+TextTable::Id TextTable::id(std::string_view text) {
+    auto it = ids_.find(text);
+    if (it != ids_.end()) return it->second;
+    texts_.emplace_back(text);
+    Id id = static_cast<Id>(texts_.size() - 1);
+    if (text.empty()) empty_ = id;
+    ids_.emplace(std::string_view(texts_.back()), id);
     return id;
+}
+
+void PropertyBatch::grow() {
+    entries_.resize(std::max<std::size_t>(64, entries_.size() * 2));
 }
 
 void PropertyBatch::add_int(KeyId key, std::int64_t v) {
@@ -56,7 +60,7 @@ void PropertyBatch::order_open_record(std::span<const Entry> open) {
     // Stable, so the later of two equal keys stays later. Small maps (the usual case) take
     // an insertion sort that allocates nothing; a large dict must not cost quadratic time.
     auto by_key = [&](std::uint32_t a, std::uint32_t b) {
-        return open[a].key != open[b].key && keys_[open[a].key] < keys_[open[b].key];
+        return open[a].key != open[b].key && keys_.text(open[a].key) < keys_.text(open[b].key);
     };
     if (n <= kInsertionSortLimit) {
         for (std::size_t i = 1; i < n; ++i)
@@ -75,36 +79,40 @@ void PropertyBatch::order_open_record(std::span<const Entry> open) {
         }
     }
     order_.resize(out);
+    in_order_ = out == n;
+    for (std::size_t i = 0; in_order_ && i < out; ++i) in_order_ = order_[i] == i;
     shape_.resize(n);
     for (std::size_t i = 0; i < n; ++i) shape_[i] = open[i].key;
 }
 
 PropertyBatch::Run PropertyBatch::finish_record() {
-    Run run{open_, entries_.size() - open_};
+    Run run{open_, used_ - open_};
     if (run.count < 2) {
-        open_ = entries_.size();
+        open_ = used_;
         return run;
     }
     std::span<const Entry> open(entries_.data() + run.begin, run.count);
     bool same_shape = shape_.size() == run.count;
     for (std::size_t i = 0; same_shape && i < run.count; ++i) same_shape = shape_[i] == open[i].key;
     if (!same_shape) order_open_record(open);
+    if (in_order_) {
+        open_ = used_;
+        return run;
+    }
     // Small records are reordered through a local copy; that is the common case.
     constexpr std::size_t kSmall = 8;
     Entry small[kSmall];
     const Entry* from = small;
     if (run.count <= kSmall) {
-        std::copy(open.begin(), open.end(), small);
+        for (std::size_t i = 0; i < run.count; ++i) small[i] = open[i];
     } else {
         scratch_.assign(open.begin(), open.end());
         from = scratch_.data();
     }
     for (std::size_t i = 0; i < order_.size(); ++i) entries_[run.begin + i] = from[order_[i]];
-    if (order_.size() != run.count) {
-        run.count = order_.size();
-        entries_.resize(run.begin + run.count);
-    }
-    open_ = entries_.size();
+    run.count = order_.size();
+    used_ = run.begin + run.count;
+    open_ = used_;
     return run;
 }
 
@@ -128,18 +136,18 @@ ValueView PropertyBatch::view(const Entry& e) const {
 PropertyMap PropertyBatch::to_map(Run run) const {
     PropertyMap map;
     map.reserve(run.count);
-    for (const Entry& e : entries(run)) map.append_unsorted(keys_[e.key], view(e).to_value());
+    for (const Entry& e : entries(run)) map.append_unsorted(std::string(keys_.text(e.key)), view(e).to_value());
     return map;  // already in key order with unique keys
 }
 
 Status PropertyBatch::validate(Run run) const {
-    if (empty_key_ == kNoKey && !has_non_finite_) return ok();
+    if (keys_.empty_id() == TextTable::kNone && !has_non_finite_) return ok();
     for (const Entry& e : entries(run)) {
-        if (e.key == empty_key_) return fail(std::string(msg::kPropertyKeyEmpty));
+        if (e.key == keys_.empty_id()) return fail(std::string(msg::kPropertyKeyEmpty));
         if (e.kind == ValueKind::Float) {
             double f;
             std::memcpy(&f, &e.bits, 8);
-            if (!std::isfinite(f)) return fail(msg::property_not_finite(keys_[e.key]));
+            if (!std::isfinite(f)) return fail(msg::property_not_finite(keys_.text(e.key)));
         }
     }
     return ok();

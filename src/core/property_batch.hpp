@@ -21,9 +21,28 @@
 
 namespace qm {
 
+// The distinct texts of a batch (property keys, edge types), numbered in order of first
+// sight, so per-record work handles a small number instead of a string.
+class TextTable {
+public:
+    using Id = std::uint32_t;
+    static constexpr Id kNone = 0xffffffffu;
+
+    Id id(std::string_view text);
+    std::string_view text(Id id) const { return texts_[id]; }
+    std::size_t size() const { return texts_.size(); }
+    // The empty text's number, or kNone when the batch has none.
+    Id empty_id() const { return empty_; }
+
+private:
+    std::deque<std::string> texts_;  // deque: the index's views stay valid as it grows
+    std::unordered_map<std::string_view, Id> ids_;
+    Id empty_ = kNone;
+};
+
 class PropertyBatch {
 public:
-    using KeyId = std::uint32_t;
+    using KeyId = TextTable::Id;
 
     struct Entry {
         std::uint64_t bits = 0;  // bool, int and float payloads; a string's offset in the text
@@ -44,8 +63,9 @@ public:
     PropertyBatch(PropertyBatch&&) = default;
     PropertyBatch& operator=(PropertyBatch&&) = default;
 
-    KeyId key(std::string_view text);
-    std::string_view key_text(KeyId key) const { return keys_[key]; }
+    KeyId key(std::string_view text) { return keys_.id(text); }
+    TextTable& keys() { return keys_; }
+    std::string_view key_text(KeyId key) const { return keys_.text(key); }
     std::size_t key_count() const { return keys_.size(); }
 
     // Appends to the open record; finish_record() closes it.
@@ -60,7 +80,7 @@ public:
     Run add_map(const PropertyMap& map);
 
     std::span<const Entry> entries(Run run) const {
-        return std::span<const Entry>(entries_).subspan(run.begin, run.count);
+        return std::span<const Entry>(entries_.data() + run.begin, run.count);
     }
     ValueView view(const Entry& e) const;
     PropertyMap to_map(Run run) const;
@@ -69,29 +89,28 @@ public:
     // reported, with the messages of validate_properties.
     [[nodiscard]] Status validate(Run run) const;
 
-    void reserve(std::size_t records, std::size_t entries_per_record) {
-        entries_.reserve(records * entries_per_record);
-    }
-
 private:
+    // entries_ is storage with used_ live entries: the append on every value stays a
+    // store and a compare, with the rare growth out of line.
     void push(KeyId key, ValueKind kind, std::uint64_t bits, std::uint64_t size) {
-        entries_.push_back(Entry{bits, size, key, kind});
+        if (used_ == entries_.size()) [[unlikely]] grow();
+        entries_[used_++] = Entry{bits, size, key, kind};
     }
+    void grow();
     // Fills order_ with the open record's surviving entries (offsets into it) in key order.
     void order_open_record(std::span<const Entry> open);
 
-    static constexpr KeyId kNoKey = 0xffffffffu;
     std::vector<Entry> entries_;
+    std::uint64_t used_ = 0;
     std::uint64_t open_ = 0;  // first entry of the open record
     std::string text_;        // string values end to end
-    std::deque<std::string> keys_;  // deque: the index's views stay valid as it grows
-    std::unordered_map<std::string_view, KeyId> key_ids_;
-    KeyId empty_key_ = kNoKey;
+    TextTable keys_;
     bool has_non_finite_ = false;
     // The records of a batch mostly have the same keys in the same order: the last
     // record's key sequence and the order worked out for it are reused when they match.
     std::vector<KeyId> shape_;
     std::vector<std::uint32_t> order_;
+    bool in_order_ = false;  // order_ keeps every entry where it is
     std::vector<Entry> scratch_;
 };
 

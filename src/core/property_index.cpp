@@ -12,7 +12,7 @@ std::uint64_t PropertyIndex::payload_of(const ValueView& v) {
         case ValueKind::Bool: return v.b ? 1 : 0;
         case ValueKind::Int: std::memcpy(&bits, &v.i, 8); return bits;
         case ValueKind::Float: std::memcpy(&bits, &v.f, 8); return bits;
-        case ValueKind::String: return std::hash<std::string_view>{}(v.s);
+        case ValueKind::String: return text_payload(v.s);
     }
     return 0;
 }
@@ -40,23 +40,25 @@ void PropertyIndex::Run::settle() {
 }
 
 void PropertyIndex::index(std::uint64_t id, PackedProps blob) {
-    for_each_property(blob, [&](Symbol key, const ValueView& v) {
-        if (key >= slot_of_.size()) slot_of_.resize(key + 1, kAbsent);
-        if (slot_of_[key] == kAbsent) {
-            slot_of_[key] = static_cast<std::uint32_t>(entries_.size());
-            entries_.emplace_back();
-        }
-        KeyEntry& entry = entries_[slot_of_[key]];
-        entry.ids.insert(id);
-        Run& run = entry.runs[static_cast<int>(v.kind)];
-        Pair pair{payload_of(v), id};
-        if (run.tail.empty() && (run.sorted.empty() || run.sorted.back() < pair)) {
-            run.sorted.push_back(pair);
-        } else {
-            // Sorted in one go by the next lookup that needs this run.
-            run.tail.push_back(pair);
-        }
-    });
+    for_each_property(blob, [&](Symbol key, const ValueView& v) { add(id, key, v.kind, payload_of(v)); });
+}
+
+void PropertyIndex::add(std::uint64_t id, Symbol key, ValueKind kind, std::uint64_t payload) {
+    if (key >= slot_of_.size()) slot_of_.resize(key + 1, kAbsent);
+    if (slot_of_[key] == kAbsent) {
+        slot_of_[key] = static_cast<std::uint32_t>(entries_.size());
+        entries_.emplace_back();
+    }
+    KeyEntry& entry = entries_[slot_of_[key]];
+    entry.ids.insert(id);
+    Run& run = entry.runs[static_cast<int>(kind)];
+    Pair pair{payload, id};
+    if (run.tail.empty() && (run.sorted.empty() || run.sorted.back() < pair)) {
+        run.sorted.push_back(pair);
+    } else {
+        // Sorted in one go by the next lookup that needs this run.
+        run.tail.push_back(pair);
+    }
 }
 
 std::vector<std::uint64_t> PropertyIndex::with_key(std::optional<Symbol> key) const {

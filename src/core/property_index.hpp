@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -25,6 +26,10 @@ class PropertyIndex {
 public:
     // Adds id under every key of the blob and under every (key, value).
     void index(std::uint64_t id, PackedProps blob);
+    // The same for one (key, value) of a record, for callers that hold the values unpacked:
+    // payload is the value's bits for bool (0 or 1), int and float, text_payload for a string.
+    void add(std::uint64_t id, Symbol key, ValueKind kind, std::uint64_t payload);
+    static std::uint64_t text_payload(std::string_view s) { return std::hash<std::string_view>{}(s); }
 
     // Ids having the key, ascending; empty when the key is unknown.
     std::vector<std::uint64_t> with_key(std::optional<Symbol> key) const;

@@ -37,7 +37,7 @@ struct NewNodeRecord {
 struct NewEdgeRecord {
     std::uint64_t source = 0;
     std::uint64_t target = 0;
-    std::string edge_type;
+    TextTable::Id edge_type = 0;  // a number of the batch's type table
     PropertyBatch::Run properties;
 };
 

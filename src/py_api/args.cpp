@@ -1,5 +1,7 @@
 #include "py_api/args.hpp"
 
+#include <climits>
+
 #include "py_api/errors.hpp"
 
 namespace qm::py {
@@ -129,7 +131,12 @@ PyObject* py_text(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }
 
-PyObject* py_u64(std::uint64_t v) { return PyLong_FromUnsignedLongLong(v); }
+PyObject* py_u64(std::uint64_t v) {
+    // The signed constructor has a short path for one-digit values (every id of a graph
+    // below a billion records); the unsigned one always counts digits.
+    if (v <= static_cast<std::uint64_t>(LLONG_MAX)) return PyLong_FromLongLong(static_cast<long long>(v));
+    return PyLong_FromUnsignedLongLong(v);
+}
 
 PyObject* py_u64_list(const std::vector<std::uint64_t>& ids) { return py_list(ids, py_u64); }
 

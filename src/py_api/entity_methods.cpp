@@ -72,11 +72,12 @@ PyObject* add_nodes(Call& c) {
 
 PyObject* add_edges(Call& c) {
     std::vector<NewEdgeRecord> records;
+    TextTable types;
     PropertyBatch props;
-    if (!edge_records_from_py(c.arg(0), records, props)) return nullptr;
+    if (!edge_records_from_py(c.arg(0), records, types, props)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto ids = g->add_edges(std::move(records), props);
+    auto ids = g->add_edges(std::move(records), types, props);
     if (!check(ids)) return nullptr;
     return py_u64_list(*ids);
 }

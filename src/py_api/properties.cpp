@@ -92,22 +92,22 @@ PyObject* property_map_to_py(const PropertyMap& map) {
 
 namespace {
 
-// Resolves property keys to the batch's key numbers. The records of a batch mostly share
-// their key objects (literals, which the interpreter interns), so each object's text is
-// converted and looked up once. A cached object is kept alive by the cache, so its address
+// Resolves texts (property keys, edge types) to a batch table's numbers. The records of a
+// batch mostly share these objects (literals, which the interpreter interns), so each
+// object's text is converted and looked up once. A cached object is kept alive by the cache, so its address
 // cannot be reused by a different key while cached. Lives only during conversion: dropping
 // a reference may free an object, and that must not happen while the graph is borrowed.
-class KeyCache {
+class TextCache {
 public:
-    explicit KeyCache(PropertyBatch& batch) : batch_(batch) {}
-    ~KeyCache() {
+    explicit TextCache(TextTable& table) : table_(table) {}
+    ~TextCache() {
         for (Slot& s : slots_) Py_XDECREF(s.object);
     }
-    KeyCache(const KeyCache&) = delete;
-    KeyCache& operator=(const KeyCache&) = delete;
+    TextCache(const TextCache&) = delete;
+    TextCache& operator=(const TextCache&) = delete;
 
     // key must be a str.
-    bool lookup(PyObject* key, PropertyBatch::KeyId& out) {
+    bool lookup(PyObject* key, TextTable::Id& out) {
         auto addr = reinterpret_cast<std::uintptr_t>(key);
         Slot& slot = slots_[((addr >> 4) ^ (addr >> 12)) % kSlots];
         if (slot.object == key) {
@@ -116,7 +116,7 @@ public:
         }
         std::string_view text;
         if (!utf8_of(key, text)) return false;
-        out = batch_.key(text);
+        out = table_.id(text);
         PyObject* old = slot.object;
         slot.object = Py_NewRef(key);
         slot.id = out;
@@ -127,10 +127,10 @@ public:
 private:
     struct Slot {
         PyObject* object = nullptr;
-        PropertyBatch::KeyId id = 0;
+        TextTable::Id id = 0;
     };
     static constexpr std::size_t kSlots = 64;
-    PropertyBatch& batch_;
+    TextTable& table_;
     Slot slots_[kSlots];
 };
 
@@ -170,7 +170,7 @@ bool stage_value(PyObject* o, PropertyBatch::KeyId key, PropertyBatch& batch) {
 }
 
 // As properties_from_py, as one record of the batch. Runs no Python code.
-bool stage_properties(PyObject* dict, PropertyBatch& batch, KeyCache& keys, PropertyBatch::Run& out) {
+bool stage_properties(PyObject* dict, PropertyBatch& batch, TextCache& keys, PropertyBatch::Run& out) {
     if (dict) {
         Py_ssize_t pos = 0;
         PyObject* key;
@@ -333,7 +333,7 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
-    KeyCache keys(props);
+    TextCache keys(props.keys());
     // The list is re-measured each turn: converting a label sequence may run Python code.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
@@ -363,13 +363,15 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
     return true;
 }
 
-bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, PropertyBatch& props) {
+bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, TextTable& types,
+                          PropertyBatch& props) {
     if (!PyList_Check(records)) {
         raise_value_error("add_edges records must be a list");
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
-    KeyCache keys(props);
+    TextCache keys(props.keys());
+    TextCache type_texts(types);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
         std::size_t pos = static_cast<std::size_t>(i);
@@ -388,13 +390,11 @@ bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, Pr
             raise_value_error("record " + std::to_string(i) + " missing \"edge_type\"");
             return false;
         }
-        std::string_view type;
         if (!PyUnicode_Check(f.values[2].get())) {
             raise_value_error(record_field(pos, "edge_type") + " must be a string");
             return false;
         }
-        if (!utf8_of(f.values[2].get(), type)) return false;
-        rec.edge_type.assign(type);
+        if (!type_texts.lookup(f.values[2].get(), rec.edge_type)) return false;
         if (!stage_properties(absent(f.values[3]) ? nullptr : f.values[3].get(), props, keys,
                               rec.properties))
             return false;

@@ -21,6 +21,8 @@ PyObject* property_map_to_py(const PropertyMap& map);
 // The records' properties are staged in props. Run before the graph is borrowed: label
 // sequences and integer fields may run Python code.
 bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, PropertyBatch& props);
-bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, PropertyBatch& props);
+// Each record's type is numbered in types.
+bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, TextTable& types,
+                          PropertyBatch& props);
 
 }  // namespace qm::py
