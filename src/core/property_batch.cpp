@@ -95,7 +95,9 @@ PropertyBatch::Run PropertyBatch::finish_record() {
     bool same_shape = shape_.size() == run.count;
     for (std::size_t i = 0; same_shape && i < run.count; ++i) same_shape = shape_[i] == open[i].key;
     if (!same_shape) order_open_record(open);
-    if (in_order_) {
+    if (in_order_ || (run.count == 2 && order_.size() == 2)) {
+        // Two entries out of order can only be swapped.
+        if (!in_order_) std::swap(entries_[run.begin], entries_[run.begin + 1]);
         open_ = used_;
         return run;
     }
