@@ -1,7 +1,6 @@
 import pytest
 
 import _quillmere
-from conftest import run_in_thread
 
 
 def sample_graph():
@@ -74,30 +73,6 @@ class TestIsolation:
 
 
 class TestSurface:
-    ABSENT = [
-        "add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
-        "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh", "compact",
-        "snapshot", "transaction", "propagate", "posterior", "local_propagate",
-        "belief_propagation", "compile_active_subgraph",
-    ]
-
-    @pytest.mark.parametrize("name", ABSENT)
-    def test_writes_lifecycle_and_inference_are_absent(self, name):
-        s = _quillmere.Graph().snapshot()
-        assert not hasattr(s, name)
-        with pytest.raises(AttributeError):
-            getattr(s, name)()
-
-    def test_reads_share_the_graph_signatures(self):
-        g, _ = sample_graph()
-        s = g.snapshot()
-        for name in ("neighbors", "k_hop", "frontier", "get_node", "nodes_with_property"):
-            assert getattr(s, name).__text_signature__ == getattr(g, name).__text_signature__
-
-    def test_not_constructible(self):
-        with pytest.raises(TypeError):
-            _quillmere.GraphSnapshot()
-
     def test_same_errors_as_graph(self):
         g, _ = sample_graph()
         s = g.snapshot()
@@ -119,11 +94,3 @@ class TestSurface:
         s = _quillmere.Graph().snapshot()
         with pytest.raises(TypeError, match=r"^GraphSnapshot\.k_hop\(\) missing 1 required"):
             s.k_hop(0)
-
-    def test_bound_to_its_thread(self):
-        g, _ = sample_graph()
-        s = g.snapshot()
-        _, error = run_in_thread(lambda: s.neighbors(0))
-        assert type(error).__name__ == "PanicException"
-        assert "GraphSnapshot is unsendable" in str(error)
-        assert s.neighbors(0) == [1]

@@ -10,11 +10,6 @@ import _quillmere as q
 from store_helpers import rows, execute, encode_map, escape
 
 
-@pytest.fixture
-def db(tmp_path):
-    return str(tmp_path / "g.db")
-
-
 TABLES = ["edge_properties", "edges", "evidence", "factor_tables", "factors", "latest_posteriors",
           "metadata", "node_properties", "nodes", "op_log", "property_keys", "property_values",
           "traces", "variable_states", "variables"]
