@@ -163,10 +163,9 @@ def with_length(at, length):
 
 
 DAMAGED = {
-    "empty": b"",
     "truncated": GOOD[:-1],
-    "trailing-word": GOOD + bytes(8),
     "other-magic": b"QMSEG002" + GOOD[8:],
+    "trailing-word": GOOD + bytes(8),
     "node-count": GOOD[:8] + struct.pack("<Q", 2) + GOOD[16:],
     "huge-length": with_length(16, 1 << 60),
     "length-times-8-wraps": with_length(16, (1 << 61) + 1),

@@ -1,3 +1,4 @@
+"""What the generated model does not reach: a snapshot outliving its graph, and errors."""
 import pytest
 
 import _quillmere
@@ -31,39 +32,6 @@ def read_all(h):
 
 
 class TestIsolation:
-    def test_snapshot_answers_as_the_graph_did(self):
-        g, (a, b, c) = sample_graph()
-        s = g.snapshot()
-        assert read_all(s) == read_all(g)
-
-        d = g.add_node("d", ["Person"], {"k": 1})
-        g.add_edge(a, d, "KNOWS")
-        g.add_edges([{"source": d, "target": a, "edge_type": "LIKES"}])
-        assert s.node_count() == 3 and g.node_count() == 4
-        with pytest.raises(KeyError, match="node 3 not found"):
-            s.get_node(d)
-        assert g.get_node(d).external_id == "d"
-        assert s.get_node_id("d") is None
-        assert s.neighbors(a) == [b] and g.neighbors(a) == [b, d]
-        assert s.nodes_with_property("k", 1) == [a] and g.nodes_with_property("k", 1) == [a, d]
-        # repeated reads of a snapshot are stable
-        assert read_all(s) == read_all(s)
-
-    def test_later_compaction_and_writes_stay_invisible(self):
-        g, (a, b, c) = sample_graph()
-        s1 = g.snapshot()
-        before = read_all(s1)
-        g.compact()
-        s2 = g.snapshot()
-        assert read_all(s2) == before
-        g.add_edge(b, a, "KNOWS")
-        g.compact()
-        g.add_edge(a, a, "SELF")
-        assert read_all(s1) == before and read_all(s2) == before
-        assert g.neighbors(a, "both") == [b, a, c]
-        s3 = g.snapshot()
-        assert read_all(s3) == read_all(g)
-
     def test_snapshot_outlives_its_graph(self):
         g, (a, b, c) = sample_graph()
         s = g.snapshot()
