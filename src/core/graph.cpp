@@ -42,8 +42,9 @@ Result<std::uint64_t> GraphCore::add_node(std::optional<std::string> external_id
     std::vector<NewNodeRecord> one(1);
     one[0].external_id = std::move(external_id);
     one[0].labels = std::move(labels);
-    one[0].properties = std::move(properties);
-    QM_TRY(ids, add_nodes(std::move(one)));
+    PropertyBatch batch;
+    one[0].properties = batch.add_map(properties);
+    QM_TRY(ids, add_nodes(std::move(one), batch));
     return ids[0];
 }
 
@@ -53,12 +54,14 @@ Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t ta
     one[0].source = source;
     one[0].target = target;
     one[0].edge_type = std::move(edge_type);
-    one[0].properties = std::move(properties);
-    QM_TRY(ids, add_edges(std::move(one)));
+    PropertyBatch batch;
+    one[0].properties = batch.add_map(properties);
+    QM_TRY(ids, add_edges(std::move(one), batch));
     return ids[0];
 }
 
-Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records) {
+Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records,
+                                                       const PropertyBatch& props) {
     const std::size_t n = records.size();
     // Validation settles each record's external id in place (the default one included), so
     // the write pass can place records straight from the batch.
@@ -76,7 +79,7 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
         NewNodeRecord& rec = records[i];
         for (const auto& label : rec.labels)
             if (label.empty()) return fail(std::string(msg::kLabelEmpty));
-        QM_CHECK(validate_properties(rec.properties));
+        QM_CHECK(props.validate(rec.properties));
         if (next_node_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kNodeIdOverflow));
         if (!rec.external_id) rec.external_id = "node:" + std::to_string(next_node_id + i);
         const std::string& external_id = *rec.external_id;
@@ -94,13 +97,12 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
             prepared[i].id = first + i;
             prepared[i].external_id = std::move(*records[i].external_id);
             prepared[i].labels = std::move(records[i].labels);
-            prepared[i].properties = std::move(records[i].properties);
+            prepared[i].properties = props.to_map(records[i].properties);
         }
         QM_CHECK(store_nodes(prepared));
         for (std::size_t i = 0; i < n; ++i) {
             records[i].external_id = std::move(prepared[i].external_id);
             records[i].labels = std::move(prepared[i].labels);
-            records[i].properties = std::move(prepared[i].properties);
         }
     }
     reserve_for(nodes, n);
@@ -108,20 +110,23 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
     reserve_for(delta_in, n);
     external_ids.reserve(external_ids.size() + n);
     std::vector<std::uint64_t> ids(n);
+    std::vector<Symbol> key_syms;
     for (std::size_t i = 0; i < n; ++i) {
         NewNodeRecord& rec = records[i];
         ids[i] = first + i;
-        place_node(ids[i], std::move(*rec.external_id), rec.labels, rec.properties, hashes[i]);
+        auto pack = [&] { return pack_properties(props, rec.properties, key_syms, *symbols, *arena); };
+        place_node(ids[i], std::move(*rec.external_id), rec.labels, pack, hashes[i]);
     }
     return ids;
 }
 
-Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecord> records) {
+Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecord> records,
+                                                       const PropertyBatch& props) {
     const std::size_t n = records.size();
     for (std::size_t i = 0; i < n; ++i) {
         const NewEdgeRecord& rec = records[i];
         if (rec.edge_type.empty()) return fail(std::string(msg::kEdgeTypeEmpty));
-        QM_CHECK(validate_properties(rec.properties));
+        QM_CHECK(props.validate(rec.properties));
         if (!node_exists(rec.source)) return fail(msg::node_not_found(rec.source));
         if (!node_exists(rec.target)) return fail(msg::node_not_found(rec.target));
         if (next_edge_id > ~std::uint64_t{0} - i) return fail(std::string(msg::kEdgeIdOverflow));
@@ -134,13 +139,10 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
             prepared[i].source = records[i].source;
             prepared[i].target = records[i].target;
             prepared[i].edge_type = std::move(records[i].edge_type);
-            prepared[i].properties = std::move(records[i].properties);
+            prepared[i].properties = props.to_map(records[i].properties);
         }
         QM_CHECK(store_edges(prepared));
-        for (std::size_t i = 0; i < n; ++i) {
-            records[i].edge_type = std::move(prepared[i].edge_type);
-            records[i].properties = std::move(prepared[i].properties);
-        }
+        for (std::size_t i = 0; i < n; ++i) records[i].edge_type = std::move(prepared[i].edge_type);
     }
     if (n > 0) {
         reserve_for(edges, n);
@@ -151,6 +153,7 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
     // Batches mostly repeat one type: look the type up only when it changes.
     Symbol type = kNoSymbol;
     IdSet* type_ids = nullptr;
+    std::vector<Symbol> key_syms;
     for (std::size_t i = 0; i < n; ++i) {
         const NewEdgeRecord& rec = records[i];
         ids[i] = first + i;
@@ -158,7 +161,8 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
             type = symbols->intern(rec.edge_type);
             type_ids = &edge_type_index[type];
         }
-        place_edge(ids[i], rec.source, rec.target, rec.properties, type, *type_ids, true);
+        PackedProps blob = pack_properties(props, rec.properties, key_syms, *symbols, *arena);
+        place_edge(ids[i], rec.source, rec.target, blob, type, *type_ids, true);
     }
     if (store) apply_compaction_rule_after_commit();
     return ids;
@@ -172,7 +176,8 @@ Status GraphCore::insert_node_record(const NodeRecord& record) {
     if (record.id == ~std::uint64_t{0}) return fail(std::string(msg::kNodeIdOverflow));
     if (node_exists(record.id)) return fail(msg::node_id_exists(record.id));
     if (record.external_id.empty()) return fail(std::string(msg::kExternalIdEmpty));
-    place_node(record.id, record.external_id, record.labels, record.properties, h);
+    auto pack = [&] { return pack_properties(record.properties, *symbols, *arena); };
+    place_node(record.id, record.external_id, record.labels, pack, h);
     return ok();
 }
 
@@ -197,8 +202,9 @@ void GraphCore::grow_slots(std::uint64_t id) {
     if (delta_in.size() <= id) delta_in.resize(id + 1);
 }
 
+template <class PackProps>
 void GraphCore::place_node(std::uint64_t id, std::string external_id,
-                           std::span<const std::string> labels, const PropertyMap& properties,
+                           std::span<const std::string> labels, PackProps&& props_of,
                            std::uint64_t hash) {
     grow_adjacency(id);
     NodeSlot& slot = nodes[id];
@@ -209,7 +215,7 @@ void GraphCore::place_node(std::uint64_t id, std::string external_id,
         label_pool.push_back(sym);
         label_index[sym].insert(id);
     }
-    slot.props = pack_properties(properties, *symbols, *arena);
+    slot.props = props_of();
     node_property_index.index(id, slot.props);
     slot.external_id = std::move(external_id);
     external_ids.insert(hash, id);
@@ -234,7 +240,7 @@ void GraphCore::reserve_delta_lists(std::span<const NewEdgeRecord> batch) {
 }
 
 void GraphCore::place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t target,
-                           const PropertyMap& properties, Symbol type, IdSet& type_ids, bool to_delta) {
+                           PackedProps props, Symbol type, IdSet& type_ids, bool to_delta) {
     if (edges.size() <= id) edges.resize(id + 1);
     grow_adjacency(std::max(source, target));
     if (to_delta) {
@@ -247,7 +253,7 @@ void GraphCore::place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t
     slot.target = target;
     slot.type = type;
     type_ids.insert(id);
-    slot.props = pack_properties(properties, *symbols, *arena);
+    slot.props = props;
     edge_property_index.index(id, slot.props);
     next_edge_id = std::max(next_edge_id, id + 1);
     ++live_edges_;
@@ -255,8 +261,8 @@ void GraphCore::place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t
 
 void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
     Symbol type = symbols->intern(record.edge_type);
-    place_edge(record.id, record.source, record.target, record.properties, type,
-               edge_type_index[type], to_delta);
+    PackedProps props = pack_properties(record.properties, *symbols, *arena);
+    place_edge(record.id, record.source, record.target, props, type, edge_type_index[type], to_delta);
 }
 
 // ---------------------------------------------------------------- lookups

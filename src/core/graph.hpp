@@ -81,10 +81,13 @@ public:
     [[nodiscard]] Result<std::uint64_t> add_node(std::optional<std::string> external_id,
                                                  std::vector<std::string> labels,
                                                  PropertyMap properties);
-    [[nodiscard]] Result<std::vector<std::uint64_t>> add_nodes(std::vector<NewNodeRecord> records);
+    // Each record's properties are a run of props.
+    [[nodiscard]] Result<std::vector<std::uint64_t>> add_nodes(std::vector<NewNodeRecord> records,
+                                                               const PropertyBatch& props);
     [[nodiscard]] Result<std::uint64_t> add_edge(std::uint64_t source, std::uint64_t target,
                                                  std::string edge_type, PropertyMap properties);
-    [[nodiscard]] Result<std::vector<std::uint64_t>> add_edges(std::vector<NewEdgeRecord> records);
+    [[nodiscard]] Result<std::vector<std::uint64_t>> add_edges(std::vector<NewEdgeRecord> records,
+                                                               const PropertyBatch& props);
     [[nodiscard]] Status insert_node_record(const NodeRecord& record);
     [[nodiscard]] Status insert_edge_record(const EdgeRecord& record);
     [[nodiscard]] Status insert_loaded_edge(const EdgeRecord& record);
@@ -207,13 +210,15 @@ private:
     void grow_slots(std::uint64_t id);
     std::string_view external_id_of(std::uint64_t id) const { return nodes[id].external_id; }
     // Places a validated node whose external id and slot are known to be free.
+    // props_of packs the properties once the labels are interned (symbols keep that order).
+    template <class PackProps>
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
-                    const PropertyMap& properties, std::uint64_t hash);
+                    PackProps&& props_of, std::uint64_t hash);
     // Without to_delta the edge is listed in no adjacency: only for loading, which then
     // installs a segment covering every edge.
     void place_edge(const EdgeRecord& record, bool to_delta = true);
     void place_edge(std::uint64_t id, std::uint64_t source, std::uint64_t target,
-                    const PropertyMap& properties, Symbol type, IdSet& type_ids, bool to_delta);
+                    PackedProps props, Symbol type, IdSet& type_ids, bool to_delta);
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).
     void reserve_delta_lists(std::span<const NewEdgeRecord> batch);
     static constexpr std::size_t kBulkEdges = 1024;

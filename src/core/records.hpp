@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/property_batch.hpp"
 #include "core/values.hpp"
 
 namespace qm {
@@ -26,17 +27,18 @@ struct EdgeRecord {
     PropertyMap properties;
 };
 
+// A record of an insertion batch; its properties are staged in the batch's PropertyBatch.
 struct NewNodeRecord {
     std::optional<std::string> external_id;
     std::vector<std::string> labels;
-    PropertyMap properties;
+    PropertyBatch::Run properties;
 };
 
 struct NewEdgeRecord {
     std::uint64_t source = 0;
     std::uint64_t target = 0;
     std::string edge_type;
-    PropertyMap properties;
+    PropertyBatch::Run properties;
 };
 
 struct VariableRecord {

@@ -61,20 +61,22 @@ PyObject* add_edge(Call& c) {
 
 PyObject* add_nodes(Call& c) {
     std::vector<NewNodeRecord> records;
-    if (!node_records_from_py(c.arg(0), records)) return nullptr;
+    PropertyBatch props;
+    if (!node_records_from_py(c.arg(0), records, props)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto ids = g->add_nodes(std::move(records));
+    auto ids = g->add_nodes(std::move(records), props);
     if (!check(ids)) return nullptr;
     return py_u64_list(*ids);
 }
 
 PyObject* add_edges(Call& c) {
     std::vector<NewEdgeRecord> records;
-    if (!edge_records_from_py(c.arg(0), records)) return nullptr;
+    PropertyBatch props;
+    if (!edge_records_from_py(c.arg(0), records, props)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto ids = g->add_edges(std::move(records));
+    auto ids = g->add_edges(std::move(records), props);
     if (!check(ids)) return nullptr;
     return py_u64_list(*ids);
 }

@@ -92,6 +92,107 @@ PyObject* property_map_to_py(const PropertyMap& map) {
 
 namespace {
 
+// Resolves property keys to the batch's key numbers. The records of a batch mostly share
+// their key objects (literals, which the interpreter interns), so each object's text is
+// converted and looked up once. A cached object is kept alive by the cache, so its address
+// cannot be reused by a different key while cached. Lives only during conversion: dropping
+// a reference may free an object, and that must not happen while the graph is borrowed.
+class KeyCache {
+public:
+    explicit KeyCache(PropertyBatch& batch) : batch_(batch) {}
+    ~KeyCache() {
+        for (Slot& s : slots_) Py_XDECREF(s.object);
+    }
+    KeyCache(const KeyCache&) = delete;
+    KeyCache& operator=(const KeyCache&) = delete;
+
+    // key must be a str.
+    bool lookup(PyObject* key, PropertyBatch::KeyId& out) {
+        auto addr = reinterpret_cast<std::uintptr_t>(key);
+        Slot& slot = slots_[((addr >> 4) ^ (addr >> 12)) % kSlots];
+        if (slot.object == key) {
+            out = slot.id;
+            return true;
+        }
+        std::string_view text;
+        if (!utf8_of(key, text)) return false;
+        out = batch_.key(text);
+        PyObject* old = slot.object;
+        slot.object = Py_NewRef(key);
+        slot.id = out;
+        Py_XDECREF(old);
+        return true;
+    }
+
+private:
+    struct Slot {
+        PyObject* object = nullptr;
+        PropertyBatch::KeyId id = 0;
+    };
+    static constexpr std::size_t kSlots = 64;
+    PropertyBatch& batch_;
+    Slot slots_[kSlots];
+};
+
+// As property_value_from_py, straight into the batch.
+bool stage_value(PyObject* o, PropertyBatch::KeyId key, PropertyBatch& batch) {
+    if (PyBool_Check(o)) {
+        batch.add_bool(key, o == Py_True);
+        return true;
+    }
+    if (PyLong_Check(o)) {
+        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+            batch.add_int(key, PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
+            return true;
+        }
+        long long v = PyLong_AsLongLong(o);
+        if (v == -1 && PyErr_Occurred()) return false;
+        batch.add_int(key, static_cast<std::int64_t>(v));
+        return true;
+    }
+    if (PyFloat_Check(o)) {
+        double v = PyFloat_AS_DOUBLE(o);
+        if (!std::isfinite(v)) {
+            raise_value_error("float property values must be finite");
+            return false;
+        }
+        batch.add_float(key, v);
+        return true;
+    }
+    if (PyUnicode_Check(o)) {
+        std::string_view s;
+        if (!utf8_of(o, s)) return false;
+        batch.add_string(key, s);
+        return true;
+    }
+    raise_value_error("property values must be str, int, float, or bool");
+    return false;
+}
+
+// As properties_from_py, as one record of the batch. Runs no Python code.
+bool stage_properties(PyObject* dict, PropertyBatch& batch, KeyCache& keys, PropertyBatch::Run& out) {
+    if (dict) {
+        Py_ssize_t pos = 0;
+        PyObject* key;
+        PyObject* value;
+        Py_ssize_t size = PyDict_GET_SIZE(dict);
+        while (PyDict_Next(dict, &pos, &key, &value)) {
+            if (PyDict_GET_SIZE(dict) != size) {
+                raise_runtime_error("dictionary changed size during iteration");
+                return false;
+            }
+            if (!PyUnicode_Check(key)) {
+                raise_value_error("property keys must be strings");
+                return false;
+            }
+            PropertyBatch::KeyId k;
+            if (!keys.lookup(key, k) || !stage_value(value, k, batch)) return false;
+        }
+    }
+    out = batch.finish_record();
+    return true;
+}
+
 // The fields of one record dict, captured in a single walk that compares key text, so no
 // Python code (a key's __eq__ or __hash__) runs while the dict is read.
 struct RecordFields {
@@ -171,7 +272,16 @@ bool required_u64(const PyRef& v, std::size_t i, std::string_view key, std::uint
         raise_value_error("record " + std::to_string(i) + " missing " + quoted(key));
         return false;
     }
-    PyRef index = PyRef::steal(PyNumber_Index(v.get()));
+    // Plain small ints, the usual case, need no index conversion.
+    PyObject* o = v.get();
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        Py_ssize_t n = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+        if (n >= 0) {
+            out = static_cast<std::uint64_t>(n);
+            return true;
+        }
+    }
+    PyRef index = PyRef::steal(PyNumber_Index(o));
     unsigned long long n = 0;
     if (index) n = PyLong_AsUnsignedLongLong(index.get());
     if (!index || (n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
@@ -217,12 +327,13 @@ const FieldNames& edge_fields() {
 
 }  // namespace
 
-bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out) {
+bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, PropertyBatch& props) {
     if (!PyList_Check(records)) {
         raise_value_error("add_nodes records must be a list");
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
+    KeyCache keys(props);
     // The list is re-measured each turn: converting a label sequence may run Python code.
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
@@ -245,18 +356,20 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out) {
             rec.external_id = std::string(s);
         }
         if (!absent(f.values[1]) && !labels_from_py(f.values[1].get(), rec.labels)) return false;
-        if (!properties_from_py(absent(f.values[2]) ? nullptr : f.values[2].get(), rec.properties))
+        if (!stage_properties(absent(f.values[2]) ? nullptr : f.values[2].get(), props, keys,
+                              rec.properties))
             return false;
     }
     return true;
 }
 
-bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out) {
+bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, PropertyBatch& props) {
     if (!PyList_Check(records)) {
         raise_value_error("add_edges records must be a list");
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
+    KeyCache keys(props);
     for (Py_ssize_t i = 0; i < PyList_GET_SIZE(records); ++i) {
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
         std::size_t pos = static_cast<std::size_t>(i);
@@ -282,7 +395,8 @@ bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out) {
         }
         if (!utf8_of(f.values[2].get(), type)) return false;
         rec.edge_type.assign(type);
-        if (!properties_from_py(absent(f.values[3]) ? nullptr : f.values[3].get(), rec.properties))
+        if (!stage_properties(absent(f.values[3]) ? nullptr : f.values[3].get(), props, keys,
+                              rec.properties))
             return false;
     }
     return true;

@@ -18,7 +18,9 @@ bool properties_from_py(PyObject* dict_or_none, PropertyMap& out);
 PyObject* property_value_to_py(const PropertyValue& v);
 PyObject* property_map_to_py(const PropertyMap& map);
 
-bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out);
-bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out);
+// The records' properties are staged in props. Run before the graph is borrowed: label
+// sequences and integer fields may run Python code.
+bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, PropertyBatch& props);
+bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, PropertyBatch& props);
 
 }  // namespace qm::py

@@ -1,0 +1,191 @@
+#include "core/property_batch.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "core/messages.hpp"
+
+namespace qm {
+
+PropertyBatch::KeyId PropertyBatch::key(std::string_view text) {
+    auto it = key_ids_.find(text);
+    if (it != key_ids_.end()) return it->second;
+    keys_.emplace_back(text);
+    KeyId id = static_cast<KeyId>(keys_.size() - 1);
+    if (text.empty()) empty_key_ = id;
+    key_ids_.emplace(std::string_view(keys_.back()), id);
+    return id;
+}
+
+void PropertyBatch::add_int(KeyId key, std::int64_t v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    push(key, ValueKind::Int, bits, 0);
+}
+
+void PropertyBatch::add_float(KeyId key, double v) {
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, 8);
+    if (!std::isfinite(v)) has_non_finite_ = true;
+    push(key, ValueKind::Float, bits, 0);
+}
+
+void PropertyBatch::add_string(KeyId key, std::string_view v) {
+    push(key, ValueKind::String, text_.size(), v.size());
+    text_.append(v);
+}
+
+void PropertyBatch::add_value(KeyId key, const PropertyValue& v) {
+    switch (kind_of(v)) {
+        case ValueKind::Bool: add_bool(key, std::get<bool>(v)); break;
+        case ValueKind::Int: add_int(key, std::get<std::int64_t>(v)); break;
+        case ValueKind::Float: add_float(key, std::get<double>(v)); break;
+        case ValueKind::String: add_string(key, std::get<std::string>(v)); break;
+    }
+}
+
+namespace {
+constexpr std::size_t kInsertionSortLimit = 32;
+}  // namespace
+
+void PropertyBatch::order_open_record(std::span<const Entry> open) {
+    const std::size_t n = open.size();
+    order_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
+    // Stable, so the later of two equal keys stays later. Small maps (the usual case) take
+    // an insertion sort that allocates nothing; a large dict must not cost quadratic time.
+    auto by_key = [&](std::uint32_t a, std::uint32_t b) {
+        return open[a].key != open[b].key && keys_[open[a].key] < keys_[open[b].key];
+    };
+    if (n <= kInsertionSortLimit) {
+        for (std::size_t i = 1; i < n; ++i)
+            for (std::size_t j = i; j > 0 && by_key(order_[j], order_[j - 1]); --j)
+                std::swap(order_[j], order_[j - 1]);
+    } else {
+        std::stable_sort(order_.begin(), order_.end(), by_key);
+    }
+    // Equal texts share a key number, so repeats sit side by side; the later one wins.
+    std::size_t out = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (out > 0 && open[order_[out - 1]].key == open[order_[i]].key) {
+            order_[out - 1] = order_[i];
+        } else {
+            order_[out++] = order_[i];
+        }
+    }
+    order_.resize(out);
+    shape_.resize(n);
+    for (std::size_t i = 0; i < n; ++i) shape_[i] = open[i].key;
+}
+
+PropertyBatch::Run PropertyBatch::finish_record() {
+    Run run{open_, entries_.size() - open_};
+    if (run.count < 2) {
+        open_ = entries_.size();
+        return run;
+    }
+    std::span<const Entry> open(entries_.data() + run.begin, run.count);
+    bool same_shape = shape_.size() == run.count;
+    for (std::size_t i = 0; same_shape && i < run.count; ++i) same_shape = shape_[i] == open[i].key;
+    if (!same_shape) order_open_record(open);
+    // Small records are reordered through a local copy; that is the common case.
+    constexpr std::size_t kSmall = 8;
+    Entry small[kSmall];
+    const Entry* from = small;
+    if (run.count <= kSmall) {
+        std::copy(open.begin(), open.end(), small);
+    } else {
+        scratch_.assign(open.begin(), open.end());
+        from = scratch_.data();
+    }
+    for (std::size_t i = 0; i < order_.size(); ++i) entries_[run.begin + i] = from[order_[i]];
+    if (order_.size() != run.count) {
+        run.count = order_.size();
+        entries_.resize(run.begin + run.count);
+    }
+    open_ = entries_.size();
+    return run;
+}
+
+PropertyBatch::Run PropertyBatch::add_map(const PropertyMap& map) {
+    for (const auto& [k, v] : map) add_value(key(k), v);
+    return finish_record();
+}
+
+ValueView PropertyBatch::view(const Entry& e) const {
+    ValueView v;
+    v.kind = e.kind;
+    switch (e.kind) {
+        case ValueKind::Bool: v.b = e.bits != 0; break;
+        case ValueKind::Int: std::memcpy(&v.i, &e.bits, 8); break;
+        case ValueKind::Float: std::memcpy(&v.f, &e.bits, 8); break;
+        case ValueKind::String: v.s = std::string_view(text_).substr(e.bits, e.size); break;
+    }
+    return v;
+}
+
+PropertyMap PropertyBatch::to_map(Run run) const {
+    PropertyMap map;
+    map.reserve(run.count);
+    for (const Entry& e : entries(run)) map.append_unsorted(keys_[e.key], view(e).to_value());
+    return map;  // already in key order with unique keys
+}
+
+Status PropertyBatch::validate(Run run) const {
+    if (empty_key_ == kNoKey && !has_non_finite_) return ok();
+    for (const Entry& e : entries(run)) {
+        if (e.key == empty_key_) return fail(std::string(msg::kPropertyKeyEmpty));
+        if (e.kind == ValueKind::Float) {
+            double f;
+            std::memcpy(&f, &e.bits, 8);
+            if (!std::isfinite(f)) return fail(msg::property_not_finite(keys_[e.key]));
+        }
+    }
+    return ok();
+}
+
+PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
+                            std::vector<Symbol>& syms, SymbolTable& symbols, BlobArena& arena) {
+    if (run.count == 0) return nullptr;
+    auto entries = batch.entries(run);
+    std::size_t size = 4;
+    for (const auto& e : entries) {
+        size += 5;
+        switch (e.kind) {
+            case ValueKind::Bool: size += 1; break;
+            case ValueKind::Int:
+            case ValueKind::Float: size += 8; break;
+            case ValueKind::String: size += 4 + e.size; break;
+        }
+    }
+    std::byte* blob = arena.allocate(size);
+    std::byte* p = blob;
+    auto put = [&p](const auto& v) {
+        std::memcpy(p, &v, sizeof v);
+        p += sizeof v;
+    };
+    put(static_cast<std::uint32_t>(entries.size()));
+    if (syms.size() < batch.key_count()) syms.resize(batch.key_count(), kNoSymbol);
+    for (const auto& e : entries) {
+        Symbol& sym = syms[e.key];
+        if (sym == kNoSymbol) sym = symbols.intern(batch.key_text(e.key));
+        put(sym);
+        put(static_cast<std::uint8_t>(e.kind));
+        switch (e.kind) {
+            case ValueKind::Bool: put(static_cast<std::uint8_t>(e.bits ? 1 : 0)); break;
+            case ValueKind::Int:
+            case ValueKind::Float: put(e.bits); break;
+            case ValueKind::String: {
+                std::string_view s = batch.view(e).s;
+                put(static_cast<std::uint32_t>(s.size()));
+                std::memcpy(p, s.data(), s.size());
+                p += s.size();
+                break;
+            }
+        }
+    }
+    return blob;
+}
+
+}  // namespace qm
