@@ -154,16 +154,7 @@ class RaisingDict(dict):
         raise OSError("len")
 
 
-class StrSub(str):
-    pass
-
-
-class IntSub(int):
-    pass
-
-
-class FloatSub(float):
-    pass
+StrSub, IntSub, FloatSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (str, int, float))
 
 
 def cyclic_list():

@@ -1,5 +1,7 @@
 """The module's shape: attributes, classes, text signatures, thread binding, borrows."""
+import gc
 import inspect
+import sys
 import threading
 
 import pytest
@@ -107,15 +109,6 @@ def test_argument_errors(g, call, exc, text):
     assert g.node_count() == 0
 
 
-def test_index_protocol_and_optional_none(g):
-    class Idx:
-        def __index__(self):
-            return 0
-    g.add_node(external_id=None, labels=None, properties=None)
-    assert g.get_node(Idx()).id == 0
-    assert g.get_node(False).id == 0  # bool is an int
-
-
 def test_constructors():
     a, b = _quillmere.Graph(), _quillmere.Graph(None)
     a.add_node()
@@ -153,22 +146,24 @@ def test_snapshot_is_thread_bound_but_records_are_not(g):
     assert err is None and result == ("a", 'Node(id=0, external_id="a", labels=[])')
 
 
-def test_graph_dropped_on_foreign_thread_is_leaked_not_freed(g):
-    import gc
-    import sys
+def unraisable_during(fn):
+    """The unraisable errors reported while fn runs and the garbage is collected."""
     seen = []
     old = sys.unraisablehook
     sys.unraisablehook = lambda info: seen.append(str(info.exc_value))
     try:
-        holder = [_quillmere.Graph()]
-        holder[0].add_node()
-        t = threading.Thread(target=holder.clear)
-        t.start()
-        t.join()
+        fn()
         gc.collect()
     finally:
         sys.unraisablehook = old
-    assert seen == ["quillmere::Graph is unsendable, but is being dropped on another thread"]
+    return seen
+
+
+def test_graph_dropped_on_foreign_thread_is_leaked_not_freed(g):
+    holder = [_quillmere.Graph()]
+    holder[0].add_node()
+    assert unraisable_during(lambda: run_in_thread(holder.clear)) == \
+        ["quillmere::Graph is unsendable, but is being dropped on another thread"]
 
 
 def test_reentrant_use_during_argument_conversion(g):
@@ -197,8 +192,6 @@ def test_reentrant_use_during_argument_conversion(g):
 
 def test_binding_outlives_the_creating_thread():
     # A new thread may inherit a finished thread's ident; it must still be a stranger.
-    import gc
-    import sys
     made = {}
 
     def make():
@@ -212,12 +205,6 @@ def test_binding_outlives_the_creating_thread():
         _, err = run_in_thread(made[name].node_count)
         assert err is not None and "is unsendable, but sent to another thread" in str(err)
         del err
-    seen = []
-    old = sys.unraisablehook
-    sys.unraisablehook = lambda info: seen.append(str(info.exc_value))
-    try:
-        made.clear()
-        gc.collect()  # the caught errors' tracebacks kept the handles in a cycle
-    finally:
-        sys.unraisablehook = old
+    # The caught errors' tracebacks kept the handles in a cycle until the collection.
+    seen = unraisable_during(made.clear)
     assert len(seen) == 2 and all("is being dropped on another thread" in s for s in seen)

@@ -163,10 +163,9 @@ def with_length(at, length):
 
 
 DAMAGED = {
-    "empty": b"",
     "truncated": GOOD[:-1],
-    "trailing-word": GOOD + bytes(8),
     "other-magic": b"QMSEG002" + GOOD[8:],
+    "trailing-word": GOOD + bytes(8),
     "node-count": GOOD[:8] + struct.pack("<Q", 2) + GOOD[16:],
     "huge-length": with_length(16, 1 << 60),
     "length-times-8-wraps": with_length(16, (1 << 61) + 1),
@@ -226,9 +225,11 @@ def test_cache_exists_only_once_there_are_edges(example, tmp_path):
     assert_rebuilt(db, truth)
 
 
-def test_large_edge_batch_compacts_and_reopen_reuses_the_cache(tmp_path):
+def test_edge_past_the_uncompacted_limit_compacts_and_reopen_reuses_the_cache(tmp_path):
     db = tmp_path / "g.db"
-    g = build(db, 50, [(i % 50, (i * 7 + 3) % 50) for i in range(1025)])
+    g = build(db, 50, [(i % 50, (i * 7 + 3) % 50) for i in range(1024)])
+    assert not os.path.exists(manifest_path(db))
+    g.add_edge(0, 1, "R")  # the 1025th uncompacted edge
     assert read(manifest_path(db)).decode() == MANIFEST.format(50, 1025)
     assert sorted(unpack(read(data_path(db)))[1][1]) == list(range(1025))
     truth = adjacency(g)

@@ -5,27 +5,15 @@ import os
 import pytest
 
 import _quillmere as q
-from store_helpers import rows, execute
+from store_helpers import execute, rows, view
 
 # Every table a graph write touches; metadata and the variable tables are left out.
 WRITTEN = ["nodes", "node_properties", "edges", "edge_properties", "property_keys",
            "property_values", "op_log"]
 
 
-@pytest.fixture
-def db(tmp_path):
-    return str(tmp_path / "g.db")
-
-
 def file_state(db):
     return {t: rows(db, f"SELECT * FROM {t} ORDER BY 1, 2") for t in WRITTEN}
-
-
-def memory_state(g):
-    return ([(n.id, n.external_id, n.labels, n.properties) for n in g.nodes()],
-            [(e.id, e.source, e.target, e.edge_type, e.properties) for e in g.edges()],
-            [(v, g.neighbors(v, "both")) for v in g.node_ids()],
-            g.nodes_with_property("k"), g.edges_with_property("w"), g.edges_by_type("t"))
 
 
 def test_op_log_rows_name_the_op_the_id_and_the_raw_payload(db):
@@ -70,7 +58,7 @@ def test_write_failing_inside_its_transaction_changes_nothing(db, setup, kind, e
     g.add_nodes([{"external_id": "a", "properties": {"k": 1}}, {"external_id": "b"}])
     g.add_edges([{"source": 0, "target": 1, "edge_type": "t", "properties": {"w": 1.5}}] * 2)
     execute(db, setup)
-    file_before, memory_before = file_state(db), memory_state(g)
+    file_before, memory_before = file_state(db), view(g)
     with pytest.raises(ValueError) as info:
         if kind == "nodes":
             g.add_nodes([{"properties": {"k": 7, "new": "x"}}, {"labels": ["L"], "properties": {"late": 1}}])
@@ -78,7 +66,7 @@ def test_write_failing_inside_its_transaction_changes_nothing(db, setup, kind, e
             g.add_edges([{"source": 1, "target": 0, "edge_type": "u", "properties": {"w": 9.0, "n": 1}}] * 3)
     assert str(info.value) == error
     assert file_state(db) == file_before
-    assert memory_state(g) == memory_before
+    assert view(g) == memory_before
     # The handle stayed current: the next write that avoids the planted fault goes through
     # with the ids the failed batch would have taken.
     assert g.add_node("c") == 2
