@@ -33,16 +33,6 @@ void reserve_for(V& v, std::size_t extra) {
     if (need > v.capacity()) v.reserve(std::max(need, v.capacity() * 2));
 }
 
-// Indexes a staged record straight from the batch: its packed form would only be decoded
-// again. syms holds the symbols packing gave the batch's keys.
-void index_staged(PropertyIndex& index, std::uint64_t id, const PropertyBatch& props,
-                  PropertyBatch::Run run, const std::vector<Symbol>& syms) {
-    for (const auto& e : props.entries(run)) {
-        std::uint64_t payload = e.kind == ValueKind::String ? PropertyIndex::text_payload(props.view(e).s) : e.bits;
-        index.add(id, syms[e.key], e.kind, payload);
-    }
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------- insertion
@@ -125,9 +115,10 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
     for (std::size_t i = 0; i < n; ++i) {
         NewNodeRecord& rec = records[i];
         ids[i] = first + i;
-        auto pack = [&] { return pack_properties(props, rec.properties, key_syms, *symbols, *arena); };
+        auto pack = [&] {
+            return pack_properties(props, rec.properties, key_syms, *symbols, *arena, node_property_index, ids[i]);
+        };
         place_node(ids[i], std::move(*rec.external_id), rec.labels, pack, hashes[i]);
-        index_staged(node_property_index, ids[i], props, rec.properties, key_syms);
     }
     return ids;
 }
@@ -175,9 +166,9 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
             type = symbols->intern(types.text(rec.edge_type));
             type_ids[rec.edge_type] = &edge_type_index[type];
         }
-        PackedProps blob = pack_properties(props, rec.properties, key_syms, *symbols, *arena);
+        PackedProps blob =
+            pack_properties(props, rec.properties, key_syms, *symbols, *arena, edge_property_index, ids[i]);
         place_edge(ids[i], rec.source, rec.target, blob, type, *type_ids[rec.edge_type], true);
-        index_staged(edge_property_index, ids[i], props, rec.properties, key_syms);
     }
     if (store) apply_compaction_rule_after_commit();
     return ids;

@@ -213,7 +213,7 @@ private:
     std::string_view external_id_of(std::uint64_t id) const { return nodes[id].external_id; }
     // Places a validated node whose external id and slot are known to be free.
     // props_of packs the properties once the labels are interned (symbols keep that order);
-    // the caller indexes them, from whichever form it holds.
+    // indexing them is the caller's, which may do it while packing.
     template <class PackProps>
     void place_node(std::uint64_t id, std::string external_id, std::span<const std::string> labels,
                     PackProps&& props_of, std::uint64_t hash);

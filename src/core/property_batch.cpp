@@ -156,7 +156,8 @@ Status PropertyBatch::validate(Run run) const {
 }
 
 PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
-                            std::vector<Symbol>& syms, SymbolTable& symbols, BlobArena& arena) {
+                            std::vector<Symbol>& syms, SymbolTable& symbols, BlobArena& arena,
+                            PropertyIndex& index, std::uint64_t id) {
     if (run.count == 0) return nullptr;
     auto entries = batch.entries(run);
     std::size_t size = 4;
@@ -182,8 +183,10 @@ PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
         if (sym == kNoSymbol) sym = symbols.intern(batch.key_text(e.key));
         put(sym);
         put(static_cast<std::uint8_t>(e.kind));
+        // Bool bits are 0 or 1, which is also the index's payload for them.
+        std::uint64_t payload = e.bits;
         switch (e.kind) {
-            case ValueKind::Bool: put(static_cast<std::uint8_t>(e.bits ? 1 : 0)); break;
+            case ValueKind::Bool: put(static_cast<std::uint8_t>(e.bits)); break;
             case ValueKind::Int:
             case ValueKind::Float: put(e.bits); break;
             case ValueKind::String: {
@@ -191,9 +194,11 @@ PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
                 put(static_cast<std::uint32_t>(s.size()));
                 std::memcpy(p, s.data(), s.size());
                 p += s.size();
+                payload = PropertyIndex::text_payload(s);
                 break;
             }
         }
+        index.add(id, sym, e.kind, payload);
     }
     return blob;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/packed_props.hpp"
+#include "core/property_index.hpp"
 #include "core/result.hpp"
 #include "core/values.hpp"
 
@@ -114,9 +115,11 @@ private:
     std::vector<Entry> scratch_;
 };
 
-// Packs one staged record into the arena; syms maps the batch's keys to symbols and is
-// filled in (interning) as keys are first met, so symbols are created in packing order.
+// Packs one staged record into the arena and indexes it under id in the same pass; syms
+// maps the batch's keys to symbols and is filled in (interning) as keys are first met, so
+// symbols are created in packing order.
 PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
-                            std::vector<Symbol>& syms, SymbolTable& symbols, BlobArena& arena);
+                            std::vector<Symbol>& syms, SymbolTable& symbols, BlobArena& arena,
+                            PropertyIndex& index, std::uint64_t id);
 
 }  // namespace qm
