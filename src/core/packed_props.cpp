@@ -52,13 +52,8 @@ PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobAr
     if (map.empty()) return nullptr;
     std::size_t size = 4;
     for (const auto& [key, value] : map) {
-        size += 5;
-        switch (kind_of(value)) {
-            case ValueKind::Bool: size += 1; break;
-            case ValueKind::Int:
-            case ValueKind::Float: size += 8; break;
-            case ValueKind::String: size += 4 + std::get<std::string>(value).size(); break;
-        }
+        bool text = kind_of(value) == ValueKind::String;
+        size += packed_entry_size(kind_of(value), text ? std::get<std::string>(value).size() : 0);
     }
     std::byte* blob = arena.allocate(size);
     std::byte* p = blob;

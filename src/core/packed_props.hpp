@@ -49,6 +49,17 @@ private:
 
 using PackedProps = const std::byte*;
 
+// Bytes one entry takes in a blob: key symbol, kind, payload.
+inline std::size_t packed_entry_size(ValueKind kind, std::size_t text_size) {
+    switch (kind) {
+        case ValueKind::Bool: return 5 + 1;
+        case ValueKind::Int:
+        case ValueKind::Float: return 5 + 8;
+        case ValueKind::String: return 5 + 4 + text_size;
+    }
+    return 5;
+}
+
 // Interns the keys and writes the map into the arena; null for an empty map.
 PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobArena& arena);
 PropertyMap unpack_properties(PackedProps blob, const SymbolTable& symbols);

@@ -161,15 +161,7 @@ PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
     if (run.count == 0) return nullptr;
     auto entries = batch.entries(run);
     std::size_t size = 4;
-    for (const auto& e : entries) {
-        size += 5;
-        switch (e.kind) {
-            case ValueKind::Bool: size += 1; break;
-            case ValueKind::Int:
-            case ValueKind::Float: size += 8; break;
-            case ValueKind::String: size += 4 + e.size; break;
-        }
-    }
+    for (const auto& e : entries) size += packed_entry_size(e.kind, e.size);
     std::byte* blob = arena.allocate(size);
     std::byte* p = blob;
     auto put = [&p](const auto& v) {

@@ -40,14 +40,17 @@ bool property_value_from_py(PyObject* o, PropertyValue& out) {
     return false;
 }
 
-bool properties_from_py(PyObject* dict, PropertyMap& out) {
-    out = PropertyMap();
-    if (!dict || dict == Py_None) return true;
+namespace {
+
+// Walks a property dict in its own order, checking each key is a str, and hands each
+// (key, value) to f, which returns false with an error set to stop. Reads the dict's own
+// storage, so no Python code runs while it walks.
+template <class F>
+bool walk_property_dict(PyObject* dict, F&& f) {
     Py_ssize_t pos = 0;
     PyObject* key;
     PyObject* value;
     Py_ssize_t size = PyDict_GET_SIZE(dict);
-    out.reserve(static_cast<std::size_t>(size));
     while (PyDict_Next(dict, &pos, &key, &value)) {
         if (PyDict_GET_SIZE(dict) != size) {
             raise_runtime_error("dictionary changed size during iteration");
@@ -57,12 +60,25 @@ bool properties_from_py(PyObject* dict, PropertyMap& out) {
             raise_value_error("property keys must be strings");
             return false;
         }
-        std::string_view k;
-        if (!utf8_of(key, k)) return false;
-        PropertyValue v;
-        if (!property_value_from_py(value, v)) return false;
-        out.append_unsorted(std::string(k), std::move(v));
+        if (!f(key, value)) return false;
     }
+    return true;
+}
+
+}  // namespace
+
+bool properties_from_py(PyObject* dict, PropertyMap& out) {
+    out = PropertyMap();
+    if (!dict || dict == Py_None) return true;
+    out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+    bool ok = walk_property_dict(dict, [&](PyObject* key, PyObject* value) {
+        std::string_view k;
+        PropertyValue v;
+        if (!utf8_of(key, k) || !property_value_from_py(value, v)) return false;
+        out.append_unsorted(std::string(k), std::move(v));
+        return true;
+    });
+    if (!ok) return false;
     out.finish();
     return true;
 }
@@ -171,24 +187,11 @@ bool stage_value(PyObject* o, PropertyBatch::KeyId key, PropertyBatch& batch) {
 
 // As properties_from_py, as one record of the batch. Runs no Python code.
 bool stage_properties(PyObject* dict, PropertyBatch& batch, TextCache& keys, PropertyBatch::Run& out) {
-    if (dict) {
-        Py_ssize_t pos = 0;
-        PyObject* key;
-        PyObject* value;
-        Py_ssize_t size = PyDict_GET_SIZE(dict);
-        while (PyDict_Next(dict, &pos, &key, &value)) {
-            if (PyDict_GET_SIZE(dict) != size) {
-                raise_runtime_error("dictionary changed size during iteration");
-                return false;
-            }
-            if (!PyUnicode_Check(key)) {
-                raise_value_error("property keys must be strings");
-                return false;
-            }
+    if (dict && !walk_property_dict(dict, [&](PyObject* key, PyObject* value) {
             PropertyBatch::KeyId k;
-            if (!keys.lookup(key, k) || !stage_value(value, k, batch)) return false;
-        }
-    }
+            return keys.lookup(key, k) && stage_value(value, k, batch);
+        }))
+        return false;
     out = batch.finish_record();
     return true;
 }
