@@ -7,6 +7,7 @@
 #include "py_api/handles.hpp"
 #include "py_api/methods.hpp"
 #include "py_api/types.hpp"
+#include "sqlite/open_graph.hpp"
 
 namespace qm::py {
 
@@ -30,7 +31,7 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
 // None is an in-memory graph, text opens the file.
 PyObject* construct(PyTypeObject* type, const std::optional<std::string>& path) {
     if (!path) return new_graph_object(type, GraphCore());
-    auto core = GraphCore::open(*path);
+    auto core = open_graph_file(*path);
     if (!core) return raise_runtime_error(core.error());
     return new_graph_object(type, std::move(*core));
 }
