@@ -134,10 +134,6 @@ PyObject* make_node_type(PyObject* m) {
 PyObject* make_edge_type(PyObject* m) {
     return make_record_type<EdgeRecord>(m, "_quillmere.Edge", kEdgeGetSet, edge_repr);
 }
-PyObject* make_variable_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Variable"); }
-PyObject* make_factor_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Factor"); }
-PyObject* make_evidence_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Evidence"); }
-PyObject* make_trace_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Trace"); }
 PyObject* make_cypher_result_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.CypherResult"); }
 PyObject* make_transaction_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.GraphTransaction"); }
 
