@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "core/graph.hpp"
-#include "sqlite/graph_store.hpp"
+#include "core/store.hpp"
 
 namespace qm::model {
 
