@@ -11,7 +11,7 @@ namespace qm::model {
 
 namespace {
 
-Result<const VariableRecord*> variable(const GraphCore& g, std::uint64_t id) {
+Result<const VariableRecord*> variable(const GraphView& g, std::uint64_t id) {
     const VariableRecord* v = find_variable(g, id);
     if (!v) return fail(msg::variable_not_found(id));
     return v;
@@ -31,21 +31,21 @@ Result<double> state_weight(const PropertyValue& value, std::string_view label, 
 
 }  // namespace
 
-Result<std::uint64_t> state_index(const GraphCore& g, std::uint64_t variable_id, std::string_view state) {
+Result<std::uint64_t> state_index(const GraphView& g, std::uint64_t variable_id, std::string_view state) {
     QM_TRY(v, variable(g, variable_id));
     for (std::size_t i = 0; i < v->states.size(); ++i)
         if (v->states[i] == state) return i;
     return fail(msg::state_not_found(state, variable_id));
 }
 
-Result<std::vector<double>> hard_evidence(const GraphCore& g, std::uint64_t variable_id, std::string_view state) {
+Result<std::vector<double>> hard_evidence(const GraphView& g, std::uint64_t variable_id, std::string_view state) {
     QM_TRY(index, state_index(g, variable_id, state));
     std::vector<double> out(find_variable(g, variable_id)->states.size(), 0.0);
     out[index] = 1.0;
     return out;
 }
 
-Result<std::vector<double>> distribution_from_properties(const GraphCore& g, std::uint64_t variable_id,
+Result<std::vector<double>> distribution_from_properties(const GraphView& g, std::uint64_t variable_id,
                                                          const PropertyMap& map, std::string_view label) {
     QM_TRY(v, variable(g, variable_id));
     const std::size_t n = v->states.size();
@@ -71,7 +71,7 @@ Result<std::vector<double>> distribution_from_properties(const GraphCore& g, std
     return uniform(n);
 }
 
-Result<LabelDistribution> label_distribution(const GraphCore& g, std::uint64_t variable_id,
+Result<LabelDistribution> label_distribution(const GraphView& g, std::uint64_t variable_id,
                                              std::span<const double> values) {
     QM_TRY(v, variable(g, variable_id));
     if (values.size() != v->states.size()) return fail(msg::distribution_length(variable_id));
@@ -82,10 +82,10 @@ Result<LabelDistribution> label_distribution(const GraphCore& g, std::uint64_t v
     return out;
 }
 
-Result<LabelDistribution> posterior(const GraphCore& g, std::uint64_t variable_id) {
+Result<LabelDistribution> posterior(const GraphView& g, std::uint64_t variable_id) {
     QM_TRY(v, variable(g, variable_id));
-    if (auto it = g.posteriors.find(variable_id); it != g.posteriors.end())
-        return label_distribution(g, variable_id, it->second);
+    if (const std::vector<double>* latest = g.posterior(variable_id))
+        return label_distribution(g, variable_id, *latest);
     const bool from_posterior = !v->posterior.empty();
     QM_TRY(values, distribution_from_properties(g, variable_id, from_posterior ? v->posterior : v->prior,
                                                 from_posterior ? "posterior" : "prior"));

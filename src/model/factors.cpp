@@ -15,9 +15,10 @@ Result<FactorRecord> checked_factor(const GraphCore& g, std::vector<std::uint64_
                                     PropertyMap parameters) {
     if (function.empty()) return fail(std::string(msg::kFunctionEmpty));
     QM_CHECK(validate_properties(parameters));
+    const GraphView view(g);
     for (const auto* list : {&input_variables, &output_variables})
         for (std::uint64_t v : *list)
-            if (!find_variable(g, v)) return fail(msg::variable_not_found(v));
+            if (!find_variable(view, v)) return fail(msg::variable_not_found(v));
     if (g.next_factor_id == ~std::uint64_t{0}) return fail(std::string(msg::kFactorIdOverflow));
     FactorRecord record;
     record.id = g.next_factor_id;
@@ -93,18 +94,10 @@ Status insert_loaded_factor_table(GraphCore& g, FactorTableRecord record) {
     return insert_factor_table_record(g, std::move(record));
 }
 
-const FactorRecord* find_factor(const GraphCore& g, std::uint64_t id) { return find_slot(g.factors, id); }
-
-std::optional<FactorRecord> get_factor(const GraphCore& g, std::uint64_t id) {
+std::optional<FactorRecord> get_factor(const GraphView& g, std::uint64_t id) {
     if (const FactorRecord* f = find_factor(g, id)) return *f;
     return std::nullopt;
 }
 
-const FactorTableRecord* find_factor_table(const GraphCore& g, std::uint64_t factor_id) {
-    auto it = g.factor_tables.find(factor_id);
-    return it == g.factor_tables.end() ? nullptr : &it->second;
-}
-
-std::uint64_t factor_count(const GraphCore& g) { return present_slots(g.factors); }
 
 }  // namespace qm::model

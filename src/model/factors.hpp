@@ -11,6 +11,7 @@
 #include "core/graph.hpp"
 #include "core/records.hpp"
 #include "core/result.hpp"
+#include "core/view.hpp"
 
 namespace qm::model {
 
@@ -35,9 +36,11 @@ inline constexpr std::string_view kCpdFunction = "cpd";
 // A stored table: validated as a new one would be, and its factor must be present.
 [[nodiscard]] Status insert_loaded_factor_table(GraphCore& g, FactorTableRecord record);
 
-const FactorRecord* find_factor(const GraphCore& g, std::uint64_t id);
-std::optional<FactorRecord> get_factor(const GraphCore& g, std::uint64_t id);
-const FactorTableRecord* find_factor_table(const GraphCore& g, std::uint64_t factor_id);
-std::uint64_t factor_count(const GraphCore& g);
+inline const FactorRecord* find_factor(const GraphView& g, std::uint64_t id) { return g.factor(id); }
+std::optional<FactorRecord> get_factor(const GraphView& g, std::uint64_t id);
+inline const FactorTableRecord* find_factor_table(const GraphView& g, std::uint64_t factor_id) {
+    return g.factor_table(factor_id);
+}
+inline std::uint64_t factor_count(const GraphView& g) { return g.factor_count(); }
 
 }  // namespace qm::model

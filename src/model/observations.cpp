@@ -17,7 +17,7 @@ Status place_trace(GraphCore& g, TraceRecord record) {
     return place_record(g.traces, g.next_trace_id, std::move(record), msg::trace_id_exists);
 }
 
-Result<std::vector<double>> checked_posterior(const GraphCore& g, std::uint64_t variable_id,
+Result<std::vector<double>> checked_posterior(const GraphView& g, std::uint64_t variable_id,
                                               std::span<const double> values) {
     const VariableRecord* v = find_variable(g, variable_id);
     if (!v) return fail(msg::variable_not_found(variable_id));
@@ -76,20 +76,14 @@ Status replace_posteriors(GraphCore& g, std::vector<std::pair<std::uint64_t, std
     return ok();
 }
 
-const EvidenceRecord* find_evidence(const GraphCore& g, std::uint64_t id) { return find_slot(g.evidence, id); }
-const TraceRecord* find_trace(const GraphCore& g, std::uint64_t id) { return find_slot(g.traces, id); }
-
-std::optional<EvidenceRecord> get_evidence(const GraphCore& g, std::uint64_t id) {
+std::optional<EvidenceRecord> get_evidence(const GraphView& g, std::uint64_t id) {
     if (const EvidenceRecord* e = find_evidence(g, id)) return *e;
     return std::nullopt;
 }
 
-std::optional<TraceRecord> get_trace(const GraphCore& g, std::uint64_t id) {
+std::optional<TraceRecord> get_trace(const GraphView& g, std::uint64_t id) {
     if (const TraceRecord* t = find_trace(g, id)) return *t;
     return std::nullopt;
 }
-
-std::uint64_t evidence_count(const GraphCore& g) { return present_slots(g.evidence); }
-std::uint64_t trace_count(const GraphCore& g) { return present_slots(g.traces); }
 
 }  // namespace qm::model

@@ -11,6 +11,7 @@
 #include "core/graph.hpp"
 #include "core/records.hpp"
 #include "core/result.hpp"
+#include "core/view.hpp"
 
 namespace qm::model {
 
@@ -31,11 +32,11 @@ namespace qm::model {
 [[nodiscard]] Status replace_posteriors(GraphCore& g,
                                         std::vector<std::pair<std::uint64_t, std::vector<double>>> entries);
 
-const EvidenceRecord* find_evidence(const GraphCore& g, std::uint64_t id);
-const TraceRecord* find_trace(const GraphCore& g, std::uint64_t id);
-std::optional<EvidenceRecord> get_evidence(const GraphCore& g, std::uint64_t id);
-std::optional<TraceRecord> get_trace(const GraphCore& g, std::uint64_t id);
-std::uint64_t evidence_count(const GraphCore& g);
-std::uint64_t trace_count(const GraphCore& g);
+inline const EvidenceRecord* find_evidence(const GraphView& g, std::uint64_t id) { return g.evidence_record(id); }
+inline const TraceRecord* find_trace(const GraphView& g, std::uint64_t id) { return g.trace(id); }
+std::optional<EvidenceRecord> get_evidence(const GraphView& g, std::uint64_t id);
+std::optional<TraceRecord> get_trace(const GraphView& g, std::uint64_t id);
+inline std::uint64_t evidence_count(const GraphView& g) { return g.evidence_count(); }
+inline std::uint64_t trace_count(const GraphView& g) { return g.trace_count(); }
 
 }  // namespace qm::model

@@ -31,7 +31,7 @@ Status check_chunks(std::span<const double> values, std::size_t chunk) {
 
 }  // namespace
 
-Status validate_factor_table(const GraphCore& graph, std::span<const std::uint64_t> variables,
+Status validate_factor_table(const GraphView& graph, std::span<const std::uint64_t> variables,
                              std::span<const double> values, bool is_cpd) {
     if (variables.empty()) return fail(std::string(msg::kTableVariablesEmpty));
     std::uint64_t expected = 1;

@@ -8,6 +8,7 @@
 
 #include "core/graph.hpp"
 #include "core/result.hpp"
+#include "core/view.hpp"
 
 namespace qm::model {
 
@@ -17,7 +18,7 @@ inline constexpr double kCpdSumTolerance = 1e-9;
 // Checks a table over `variables` (which must exist, without repeats) against the
 // variables' cardinalities; for a CPD also checks every child distribution. The values
 // are never changed: a CPD is stored exactly as given.
-[[nodiscard]] Status validate_factor_table(const GraphCore& graph, std::span<const std::uint64_t> variables,
+[[nodiscard]] Status validate_factor_table(const GraphView& graph, std::span<const std::uint64_t> variables,
                                            std::span<const double> values, bool is_cpd);
 
 // The values divided by their sum (added left to right from -0.0); fails unless the sum

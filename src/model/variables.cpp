@@ -57,19 +57,15 @@ Status insert_variable_record(GraphCore& g, VariableRecord record) {
     return place_record(g.variables, g.next_variable_id, std::move(record), msg::variable_id_exists);
 }
 
-const VariableRecord* find_variable(const GraphCore& g, std::uint64_t id) { return find_slot(g.variables, id); }
-
-std::optional<VariableRecord> get_variable(const GraphCore& g, std::uint64_t id) {
+std::optional<VariableRecord> get_variable(const GraphView& g, std::uint64_t id) {
     if (const VariableRecord* v = find_variable(g, id)) return *v;
     return std::nullopt;
 }
 
-Result<std::vector<std::string>> variable_states(const GraphCore& g, std::uint64_t id) {
+Result<std::vector<std::string>> variable_states(const GraphView& g, std::uint64_t id) {
     const VariableRecord* v = find_variable(g, id);
     if (!v) return fail(msg::variable_not_found(id));
     return v->states;
 }
-
-std::uint64_t variable_count(const GraphCore& g) { return present_slots(g.variables); }
 
 }  // namespace qm::model

@@ -10,6 +10,7 @@
 #include "core/graph.hpp"
 #include "core/records.hpp"
 #include "core/result.hpp"
+#include "core/view.hpp"
 
 namespace qm::model {
 
@@ -28,9 +29,9 @@ namespace qm::model {
 [[nodiscard]] Status insert_variable_record(GraphCore& g, VariableRecord record);
 
 // nullptr when no variable has this id.
-const VariableRecord* find_variable(const GraphCore& g, std::uint64_t id);
-std::optional<VariableRecord> get_variable(const GraphCore& g, std::uint64_t id);
-[[nodiscard]] Result<std::vector<std::string>> variable_states(const GraphCore& g, std::uint64_t id);
-std::uint64_t variable_count(const GraphCore& g);
+inline const VariableRecord* find_variable(const GraphView& g, std::uint64_t id) { return g.variable(id); }
+std::optional<VariableRecord> get_variable(const GraphView& g, std::uint64_t id);
+[[nodiscard]] Result<std::vector<std::string>> variable_states(const GraphView& g, std::uint64_t id);
+inline std::uint64_t variable_count(const GraphView& g) { return g.variable_count(); }
 
 }  // namespace qm::model

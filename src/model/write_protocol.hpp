@@ -33,16 +33,4 @@ template <class Record, class Message>
     return ok();
 }
 
-template <class Record>
-const Record* find_slot(const std::vector<std::optional<Record>>& slots, std::uint64_t id) {
-    return id < slots.size() && slots[id] ? &*slots[id] : nullptr;
-}
-
-template <class Record>
-std::uint64_t present_slots(const std::vector<std::optional<Record>>& slots) {
-    std::uint64_t n = 0;
-    for (const auto& s : slots) n += s.has_value();
-    return n;
-}
-
 }  // namespace qm::model

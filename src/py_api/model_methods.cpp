@@ -163,7 +163,7 @@ PyObject* get_factor(Call& c) { return lookup(c, "factor", model::get_factor, ma
 PyObject* get_evidence(Call& c) { return lookup(c, "evidence", model::get_evidence, make_evidence); }
 PyObject* get_trace(Call& c) { return lookup(c, "trace", model::get_trace, make_trace); }
 
-template <std::uint64_t (*Count)(const GraphCore&)>
+template <std::uint64_t (*Count)(const GraphView&)>
 PyObject* count(Call& c) {
     GraphCore* g = c.core();
     return g ? py_u64(Count(*g)) : nullptr;
