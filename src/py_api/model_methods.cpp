@@ -15,54 +15,47 @@ namespace qm::py {
 
 namespace {
 
-std::string type_name_of(PyObject* o) {
-    PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-    const char* text = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
-    if (!text) {
-        PyErr_Clear();
-        return "object";
-    }
-    return text;
-}
+// A list of numbers for table values: any sequence of ints and floats except a str.
+using Values = std::vector<double>;
 
-// A property dict argument: a dict, or None for the empty map.
-bool map_arg(Call& c, std::size_t i, PropertyMap& out) {
-    PyObject* o = c.arg(i);
-    if (o != Py_None && !PyDict_Check(o)) {
-        raise_argument_type_error(c.name(i), "'" + type_name_of(o) + "' object cannot be converted to 'PyDict'");
-        return false;
-    }
-    return properties_from_py(o, out);
-}
+}  // namespace
 
-// A sequence of numbers (ints or floats), not a str.
-bool f64_list_arg(Call& c, std::size_t i, std::vector<double>& out) {
-    PyObject* o = c.arg(i);
-    const std::string& name = c.name(i);
-    if (PyUnicode_Check(o)) {
-        raise_argument_type_error(name, "Can't extract `str` to `Vec`");
-        return false;
-    }
-    PyRef seq = PyRef::steal(PySequence_Fast(o, ""));
-    if (!seq) {
-        PyErr_Clear();
-        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'Sequence'");
-        return false;
-    }
-    const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-    PyObject** items = PySequence_Fast_ITEMS(seq.get());
-    std::vector<double> values(static_cast<std::size_t>(n));
-    for (Py_ssize_t k = 0; k < n; ++k) {
-        PyObject* item = items[k];
-        if (PyFloat_CheckExact(item)) {
-            values[k] = PyFloat_AS_DOUBLE(item);
-        } else if (!to_f64(item, name, values[k])) {
+template <>
+struct Converter<Values> {
+    static bool convert(PyObject* o, std::string_view name, Values& out) {
+        if (PyUnicode_Check(o)) {
+            raise_argument_type_error(name, "Can't extract `str` to `Vec`");
             return false;
         }
+        PyRef seq = PyRef::steal(PySequence_Fast(o, ""));
+        if (!seq) {
+            PyErr_Clear();
+            PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
+            const char* text = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
+            if (!text) PyErr_Clear();
+            raise_argument_type_error(name, std::string("'") + (text ? text : "object") +
+                                                "' object cannot be converted to 'Sequence'");
+            return false;
+        }
+        // The fast sequence is a list or tuple of its own: items converted below cannot
+        // change its length while it is walked.
+        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
+        PyObject** items = PySequence_Fast_ITEMS(seq.get());
+        Values values(static_cast<std::size_t>(n));
+        for (Py_ssize_t k = 0; k < n; ++k) {
+            PyObject* item = items[k];
+            if (PyFloat_CheckExact(item)) {
+                values[static_cast<std::size_t>(k)] = PyFloat_AS_DOUBLE(item);
+            } else if (!to_f64(item, name, values[static_cast<std::size_t>(k)])) {
+                return false;
+            }
+        }
+        out = std::move(values);
+        return true;
     }
-    out = std::move(values);
-    return true;
-}
+};
+
+namespace {
 
 PyObject* distribution_to_py(const model::LabelDistribution& dist) {
     PyRef dict = PyRef::steal(PyDict_New());
@@ -79,66 +72,99 @@ PyObject* id_result(const Result<std::uint64_t>& id) { return check(id) ? py_u64
 
 // ---- writes
 
-PyObject* add_variable(Call& c) {
+struct AddVariableArgs {
     std::string domain;
     std::optional<std::uint64_t> owner_id;
-    PropertyMap prior, posterior;
+    DictArg prior;
+    DictArg posterior;
     std::optional<std::vector<std::string>> states;
-    if (!c.text(0, domain) || !c.optional_u64(1, owner_id) || !map_arg(c, 2, prior) || !map_arg(c, 3, posterior))
-        return nullptr;
-    if (!c.is_none(4)) {
-        states.emplace();
-        if (!c.text_list(4, *states)) return nullptr;
-    }
+    static constexpr auto params = declare(param("domain", &AddVariableArgs::domain),
+                                           param("owner_id", &AddVariableArgs::owner_id, "None"),
+                                           param("prior", &AddVariableArgs::prior, "None"),
+                                           param("posterior", &AddVariableArgs::posterior, "None"),
+                                           param("states", &AddVariableArgs::states, "None"));
+};
+
+PyObject* add_variable(Call& c, AddVariableArgs& a) {
+    PropertyMap prior, posterior;
+    if (!properties_from_py(a.prior.dict, prior) || !properties_from_py(a.posterior.dict, posterior)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_result(model::add_variable(*g, std::move(domain), owner_id, std::move(states), std::move(prior),
+    return id_result(model::add_variable(*g, std::move(a.domain), a.owner_id, std::move(a.states), std::move(prior),
                                          std::move(posterior)));
 }
 
-PyObject* add_factor(Call& c) {
-    std::vector<std::uint64_t> inputs, outputs;
+struct AddFactorArgs {
+    std::vector<std::uint64_t> input_variables;
+    std::vector<std::uint64_t> output_variables;
     std::string function;
+    DictArg parameters;
+    static constexpr auto params = declare(param("input_variables", &AddFactorArgs::input_variables),
+                                           param("output_variables", &AddFactorArgs::output_variables),
+                                           param("function", &AddFactorArgs::function),
+                                           param("parameters", &AddFactorArgs::parameters, "None"));
+};
+
+PyObject* add_factor(Call& c, AddFactorArgs& a) {
     PropertyMap parameters;
-    if (!c.u64_list(0, inputs) || !c.u64_list(1, outputs) || !c.text(2, function) || !map_arg(c, 3, parameters))
-        return nullptr;
+    if (!properties_from_py(a.parameters.dict, parameters)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_result(
-        model::add_factor(*g, std::move(inputs), std::move(outputs), std::move(function), std::move(parameters)));
+    return id_result(model::add_factor(*g, std::move(a.input_variables), std::move(a.output_variables),
+                                       std::move(a.function), std::move(parameters)));
 }
 
-PyObject* add_factor_table(Call& c) {
+struct AddFactorTableArgs {
     std::vector<std::uint64_t> variables;
-    std::vector<double> values;
-    if (!c.u64_list(0, variables) || !f64_list_arg(c, 1, values)) return nullptr;
+    Values values;
+    static constexpr auto params = declare(param("variables", &AddFactorTableArgs::variables),
+                                           param("values", &AddFactorTableArgs::values));
+};
+
+PyObject* add_factor_table(Call& c, AddFactorTableArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_result(model::add_factor_table(*g, std::move(variables), std::move(values)));
+    return id_result(model::add_factor_table(*g, std::move(a.variables), std::move(a.values)));
 }
 
-PyObject* add_cpd(Call& c) {
-    std::uint64_t child = 0;
-    std::vector<std::uint64_t> parents;
-    std::vector<double> values;
-    if (!c.u64(0, child) || !c.u64_list(1, parents) || !f64_list_arg(c, 2, values)) return nullptr;
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    return id_result(model::add_cpd(*g, child, std::move(parents), std::move(values)));
-}
-
-PyObject* add_evidence(Call& c) {
+struct AddCpdArgs {
     std::uint64_t variable_id = 0;
-    PropertyMap payload;
-    if (!c.u64(0, variable_id) || !map_arg(c, 1, payload)) return nullptr;
+    std::vector<std::uint64_t> parent_variables;
+    Values values;
+    static constexpr auto params = declare(param("variable_id", &AddCpdArgs::variable_id),
+                                           param("parent_variables", &AddCpdArgs::parent_variables),
+                                           param("values", &AddCpdArgs::values));
+};
+
+PyObject* add_cpd(Call& c, AddCpdArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_result(model::add_evidence(*g, variable_id, std::move(payload)));
+    return id_result(model::add_cpd(*g, a.variable_id, std::move(a.parent_variables), std::move(a.values)));
 }
 
-PyObject* add_trace(Call& c) {
+struct AddEvidenceArgs {
+    std::uint64_t variable_id = 0;
+    DictArg payload;
+    static constexpr auto params = declare(param("variable_id", &AddEvidenceArgs::variable_id),
+                                           param("payload", &AddEvidenceArgs::payload, "None"));
+};
+
+PyObject* add_evidence(Call& c, AddEvidenceArgs& a) {
     PropertyMap payload;
-    if (!map_arg(c, 0, payload)) return nullptr;
+    if (!properties_from_py(a.payload.dict, payload)) return nullptr;
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    return id_result(model::add_evidence(*g, a.variable_id, std::move(payload)));
+}
+
+struct AddTraceArgs {
+    DictArg payload;
+    static constexpr auto params = declare(param("payload", &AddTraceArgs::payload, "None"));
+};
+
+PyObject* add_trace(Call& c, AddTraceArgs& a) {
+    PropertyMap payload;
+    if (!properties_from_py(a.payload.dict, payload)) return nullptr;
     GraphCore* g = c.core();
     if (!g) return nullptr;
     return id_result(model::add_trace(*g, std::move(payload)));
@@ -146,11 +172,21 @@ PyObject* add_trace(Call& c) {
 
 // ---- reads
 
-// Looks up one record by the id in argument 0; KeyError "{kind} {id} not found" if absent.
-template <class Find, class Make>
-PyObject* lookup(Call& c, const char* kind, Find&& find, Make&& make) {
+// One id argument, named per record kind so the signatures read as published.
+template <int Kind>
+struct IdArgs {
     std::uint64_t id = 0;
-    if (!c.u64(0, id)) return nullptr;
+    static constexpr std::string_view kNames[] = {"variable_id", "factor_id", "evidence_id", "trace_id"};
+    static constexpr auto params = declare(param(kNames[Kind], &IdArgs::id));
+};
+using VariableIdArgs = IdArgs<0>;
+using FactorIdArgs = IdArgs<1>;
+using EvidenceIdArgs = IdArgs<2>;
+using TraceIdArgs = IdArgs<3>;
+
+// A record copy, or KeyError "{kind} {id} not found".
+template <class Find, class Make>
+PyObject* lookup(Call& c, std::uint64_t id, const char* kind, Find&& find, Make&& make) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
     auto record = find(*g, id);
@@ -158,10 +194,14 @@ PyObject* lookup(Call& c, const char* kind, Find&& find, Make&& make) {
     return make(c.state(), std::move(*record));
 }
 
-PyObject* get_variable(Call& c) { return lookup(c, "variable", model::get_variable, make_variable); }
-PyObject* get_factor(Call& c) { return lookup(c, "factor", model::get_factor, make_factor); }
-PyObject* get_evidence(Call& c) { return lookup(c, "evidence", model::get_evidence, make_evidence); }
-PyObject* get_trace(Call& c) { return lookup(c, "trace", model::get_trace, make_trace); }
+PyObject* get_variable(Call& c, VariableIdArgs& a) {
+    return lookup(c, a.id, "variable", model::get_variable, make_variable);
+}
+PyObject* get_factor(Call& c, FactorIdArgs& a) { return lookup(c, a.id, "factor", model::get_factor, make_factor); }
+PyObject* get_evidence(Call& c, EvidenceIdArgs& a) {
+    return lookup(c, a.id, "evidence", model::get_evidence, make_evidence);
+}
+PyObject* get_trace(Call& c, TraceIdArgs& a) { return lookup(c, a.id, "trace", model::get_trace, make_trace); }
 
 template <std::uint64_t (*Count)(const GraphView&)>
 PyObject* count(Call& c) {
@@ -169,12 +209,10 @@ PyObject* count(Call& c) {
     return g ? py_u64(Count(*g)) : nullptr;
 }
 
-PyObject* posterior(Call& c) {
-    std::uint64_t id = 0;
-    if (!c.u64(0, id)) return nullptr;
+PyObject* posterior(Call& c, VariableIdArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto dist = model::posterior(*g, id);
+    auto dist = model::posterior(*g, a.id);
     if (!check(dist)) return nullptr;
     return distribution_to_py(*dist);
 }
@@ -183,37 +221,37 @@ constexpr auto X = Borrow::Exclusive;
 constexpr auto S = Borrow::Shared;
 
 constexpr MethodDef kWrites[] = {
-    {"add_variable", "domain, owner_id=None, prior=None, posterior=None, states=None", X, add_variable},
-    {"add_factor", "input_variables, output_variables, function, parameters=None", X, add_factor},
-    {"add_factor_table", "variables, values", X, add_factor_table},
-    {"add_cpd", "variable_id, parent_variables, values", X, add_cpd},
-    {"add_evidence", "variable_id, payload=None", X, add_evidence},
-    {"add_trace", "payload=None", X, add_trace},
+    method<add_variable>("add_variable", X),
+    method<add_factor>("add_factor", X),
+    method<add_factor_table>("add_factor_table", X),
+    method<add_cpd>("add_cpd", X),
+    method<add_evidence>("add_evidence", X),
+    method<add_trace>("add_trace", X),
 };
 
 // Shared with GraphSnapshot.
 constexpr MethodDef kReads[] = {
-    {"get_variable", "variable_id", S, get_variable},
-    {"get_factor", "factor_id", S, get_factor},
-    {"variable_count", "", S, count<model::variable_count>},
-    {"factor_count", "", S, count<model::factor_count>},
-    {"get_evidence", "evidence_id", S, get_evidence},
-    {"get_trace", "trace_id", S, get_trace},
-    {"evidence_count", "", S, count<model::evidence_count>},
-    {"trace_count", "", S, count<model::trace_count>},
+    method<get_variable>("get_variable", S),
+    method<get_factor>("get_factor", S),
+    method<count<model::variable_count>>("variable_count", S),
+    method<count<model::factor_count>>("factor_count", S),
+    method<get_evidence>("get_evidence", S),
+    method<get_trace>("get_trace", S),
+    method<count<model::evidence_count>>("evidence_count", S),
+    method<count<model::trace_count>>("trace_count", S),
 };
 
 constexpr MethodDef kGraphOnly[] = {
-    {"posterior", "variable_id", S, posterior},
+    method<posterior>("posterior", S),
 };
 
 }  // namespace
 
-void add_model_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot) {
-    append_methods<kWrites, std::size(kWrites), Owner::Graph>(graph);
-    append_methods<kReads, std::size(kReads), Owner::Graph>(graph);
-    append_methods<kGraphOnly, std::size(kGraphOnly), Owner::Graph>(graph);
-    append_methods<kReads, std::size(kReads), Owner::Snapshot>(snapshot);
+void add_model_methods(MethodList& graph, MethodList& snapshot) {
+    graph.add<GraphClass, kWrites>();
+    graph.add<GraphClass, kReads>();
+    graph.add<GraphClass, kGraphOnly>();
+    snapshot.add<SnapshotClass, kReads>();
 }
 
 }  // namespace qm::py
