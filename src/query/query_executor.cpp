@@ -17,7 +17,7 @@ constexpr std::uint64_t kUnbound = std::numeric_limits<std::uint64_t>::max();
 class StepCursor {
 public:
     StepCursor() = default;
-    StepCursor(const GraphCore& g, std::uint64_t node, QueryDirection dir) : node_(node) {
+    StepCursor(const GraphView& g, std::uint64_t node, QueryDirection dir) : node_(node) {
         auto add = [&](bool outgoing) {
             EdgeIdRange r = g.edge_ids_for_node(node, outgoing);
             spans_[count_] = r.compacted;
@@ -36,7 +36,7 @@ public:
     }
 
     // The next step over a live edge; false when there are none left.
-    bool next(const GraphCore& g, std::uint64_t& edge, std::uint64_t& far) {
+    bool next(const GraphView& g, std::uint64_t& edge, std::uint64_t& far) {
         const std::size_t table = g.edges.size();
         while (k_ < count_) {
             std::span<const std::uint64_t> ids = spans_[k_];
@@ -86,7 +86,7 @@ QueryDirection mirrored(QueryDirection d) {
 // own stack, so a long path cannot exhaust the machine stack.
 class Walker {
 public:
-    Walker(const GraphCore& g, const QueryPlan& plan, QueryRows& rows)
+    Walker(const GraphView& g, const QueryPlan& plan, QueryRows& rows)
         : g_(g), plan_(plan), rows_(rows), binding_(plan.slot_count, kUnbound) {}
 
     // Runs the whole query from the anchor at node step a.
@@ -194,7 +194,7 @@ private:
         return node_matches(g_, ns, m);
     }
 
-    const GraphCore& g_;
+    const GraphView& g_;
     const QueryPlan& plan_;
     QueryRows& rows_;
     std::vector<std::uint64_t> binding_;
@@ -203,7 +203,7 @@ private:
 
 }  // namespace
 
-Result<QueryRows> query(const GraphCore& g, const QuerySpec& spec) {
+Result<QueryRows> query(const GraphView& g, const QuerySpec& spec) {
     QM_TRY(plan, plan_query(g, spec));
     QueryRows rows;
     rows.columns = plan.columns;

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 #include "query/query_spec.hpp"
 
@@ -22,6 +22,6 @@ struct QueryRows {
     std::size_t count = 0;
 };
 
-[[nodiscard]] Result<QueryRows> query(const GraphCore& g, const QuerySpec& spec);
+[[nodiscard]] Result<QueryRows> query(const GraphView& g, const QuerySpec& spec);
 
 }  // namespace qm

@@ -44,7 +44,7 @@ struct CandidateSource {
     std::size_t bound = 0;  // an upper bound of the candidate count
 };
 
-CandidateSource candidate_source(const GraphCore& g, const NodeStep& step) {
+CandidateSource candidate_source(const GraphView& g, const NodeStep& step) {
     CandidateSource src;
     const NodeElement& el = *step.element;
     auto use = [&](std::span<const std::uint64_t> ids) {
@@ -67,8 +67,7 @@ CandidateSource candidate_source(const GraphCore& g, const NodeStep& step) {
         own(id ? std::vector<std::uint64_t>{*id} : std::vector<std::uint64_t>{});
     } else {
         for (Symbol label : step.labels) {
-            auto it = g.label_index.find(label);
-            use(it == g.label_index.end() ? std::span<const std::uint64_t>{} : it->second.ids());
+            use(g.node_ids_with_label(label));
         }
         // Equality filters narrow through the value index; only the shortest list is kept.
         for (const PropertyConstraint& c : el.constraints) {
@@ -84,7 +83,7 @@ CandidateSource candidate_source(const GraphCore& g, const NodeStep& step) {
 
 // Calls f(id) for each candidate in ascending order until f returns false.
 template <class F>
-void for_each_candidate(const GraphCore& g, const NodeStep& step, const CandidateSource& src, F&& f) {
+void for_each_candidate(const GraphView& g, const NodeStep& step, const CandidateSource& src, F&& f) {
     auto visit = [&](std::uint64_t id) { return !g.node_exists(id) || !node_matches(g, step, id, true) || f(id); };
     if (src.all) {
         for (std::uint64_t id = 0; id < g.nodes.size(); ++id)
@@ -101,7 +100,7 @@ bool unfiltered(const NodeStep& step, const CandidateSource& src) {
 }
 
 // The element's candidate count, or any value >= cap once it reaches cap.
-std::size_t count_candidates(const GraphCore& g, const NodeStep& step, const CandidateSource& src,
+std::size_t count_candidates(const GraphView& g, const NodeStep& step, const CandidateSource& src,
                              std::size_t cap) {
     if (unfiltered(step, src)) return src.bound;
     std::size_t n = 0;
@@ -112,7 +111,7 @@ std::size_t count_candidates(const GraphCore& g, const NodeStep& step, const Can
 
 }  // namespace
 
-Result<QueryPlan> plan_query(const GraphCore& g, const QuerySpec& spec) {
+Result<QueryPlan> plan_query(const GraphView& g, const QuerySpec& spec) {
     const auto& match = spec.match;
     if (match.empty()) return fail(std::string(qmsg::kExecMatchEmpty));
     if (match.size() % 2 == 0) return fail(std::string(qmsg::kExecAlternate));
@@ -178,7 +177,7 @@ Result<QueryPlan> plan_query(const GraphCore& g, const QuerySpec& spec) {
     return plan;
 }
 
-bool node_matches(const GraphCore& g, const NodeStep& step, std::uint64_t id, bool exact_floats) {
+bool node_matches(const GraphView& g, const NodeStep& step, std::uint64_t id, bool exact_floats) {
     const NodeElement& el = *step.element;
     if (step.impossible) return false;
     if (el.id && *el.id != id) return false;
@@ -192,7 +191,7 @@ bool node_matches(const GraphCore& g, const NodeStep& step, std::uint64_t id, bo
     return properties_match(node.props, step.constraints, exact_floats);
 }
 
-std::vector<std::uint64_t> node_candidates(const GraphCore& g, const NodeStep& step) {
+std::vector<std::uint64_t> node_candidates(const GraphView& g, const NodeStep& step) {
     CandidateSource src = candidate_source(g, step);
     std::vector<std::uint64_t> out;
     if (unfiltered(step, src)) out.reserve(src.bound);
@@ -203,7 +202,7 @@ std::vector<std::uint64_t> node_candidates(const GraphCore& g, const NodeStep& s
     return out;
 }
 
-std::size_t choose_anchor(const GraphCore& g, const QueryPlan& plan) {
+std::size_t choose_anchor(const GraphView& g, const QueryPlan& plan) {
     const std::size_t n = plan.nodes.size();
     if (n == 1) return 0;
     std::vector<CandidateSource> sources;

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "query/property_filter.hpp"
 #include "query/query_spec.hpp"
 
@@ -45,19 +45,19 @@ struct QueryPlan {
 
 // Validates the spec in the stated order (shape, aliases and filters element by element,
 // then "return") and resolves it against g. The plan points into spec.
-[[nodiscard]] Result<QueryPlan> plan_query(const GraphCore& g, const QuerySpec& spec);
+[[nodiscard]] Result<QueryPlan> plan_query(const GraphView& g, const QuerySpec& spec);
 
 // Whether node id satisfies the step. With exact_floats, float equality filters compare as
 // the value index does (see properties_match).
-bool node_matches(const GraphCore& g, const NodeStep& step, std::uint64_t id, bool exact_floats = false);
+bool node_matches(const GraphView& g, const NodeStep& step, std::uint64_t id, bool exact_floats = false);
 
 // The ascending ids an element can anchor on: those the indexes narrow it to (every live
 // node when nothing narrows it) that also pass its own tests.
-std::vector<std::uint64_t> node_candidates(const GraphCore& g, const NodeStep& step);
+std::vector<std::uint64_t> node_candidates(const GraphView& g, const NodeStep& step);
 
 // The index of the node step with strictly the fewest candidates, the earlier on a tie.
 // Counting stops as soon as an element can no longer win, and the cheapest elements are
 // counted first so the bound tightens early; the choice equals counting every list in full.
-std::size_t choose_anchor(const GraphCore& g, const QueryPlan& plan);
+std::size_t choose_anchor(const GraphView& g, const QueryPlan& plan);
 
 }  // namespace qm
