@@ -39,6 +39,7 @@ GRAPH_SIGNATURES = {
     "random_walk": "(start, steps, direction='out', edge_type=None, seed=None)",
     "subgraph": "(nodes, edge_type=None)",
     "compute_batch": "(jobs)",
+    "query": "(spec)", "query_schema": "()",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",

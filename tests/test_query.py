@@ -374,6 +374,8 @@ def test_schema_is_published_exactly_and_fresh_each_time(q):
     first["node_pattern"].clear()
     assert q._query_dsl_schema() == expected
     assert q._query_dsl_schema.__text_signature__ == "()"
+    names = list(vars(q))
+    assert names.index("__version__") < names.index("_query_dsl_schema") < names.index("Graph")
     assert g.query.__text_signature__ == "($self, spec)"
     assert q.GraphSnapshot.query_schema.__text_signature__ == "($self)"
 
