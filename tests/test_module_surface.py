@@ -60,6 +60,12 @@ def test_module_attributes():
         assert isinstance(getattr(_quillmere, name), type)
 
 
+def test_module_adds_its_attributes_in_the_stated_order():
+    added = [name for name in vars(_quillmere) if not name.startswith("__")]
+    assert [name for name in added if name != "_query_dsl_schema"] == CLASSES
+    assert isinstance(vars(_quillmere.Graph)["open"], staticmethod)
+
+
 def test_every_method_has_its_published_signature():
     registered = graph_methods()
     assert registered, "Graph has no methods"

@@ -6,14 +6,24 @@
 
 namespace qm::py {
 
+// The query dictionary is read in full before the graph is taken: reading it may run
+// Python code (an id's __index__, a sequence's items).
+template <>
+struct Converter<QuerySpec> {
+    static bool convert(PyObject* o, std::string_view, QuerySpec& out) { return query_spec_from_py(o, out); }
+};
+
 namespace {
 
-PyObject* query_impl(Call& c) {
+struct QueryArgs {
     QuerySpec spec;
-    if (!query_spec_from_py(c.arg(0), spec)) return nullptr;
+    static constexpr auto params = declare(param("spec", &QueryArgs::spec));
+};
+
+PyObject* query_impl(Call& c, QueryArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto rows = query(*g, spec);
+    auto rows = query(*g, a.spec);
     if (!rows) return raise_value_error(rows.error());
     return query_rows_to_py(*rows);
 }
@@ -23,15 +33,15 @@ PyObject* query_schema_impl(Call&) { return query_schema_to_py(); }
 constexpr auto S = Borrow::Shared;
 
 constexpr MethodDef kQueries[] = {
-    {"query", "spec", S, query_impl},
-    {"query_schema", "", S, query_schema_impl},
+    method<query_impl>("query", S),
+    method<query_schema_impl>("query_schema", S),
 };
 
 }  // namespace
 
-void add_query_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot) {
-    append_methods<kQueries, std::size(kQueries), Owner::Graph>(graph);
-    append_methods<kQueries, std::size(kQueries), Owner::Snapshot>(snapshot);
+void add_query_methods(MethodList& graph, MethodList& snapshot) {
+    graph.add<GraphClass, kQueries>();
+    snapshot.add<SnapshotClass, kQueries>();
 }
 
 }  // namespace qm::py
