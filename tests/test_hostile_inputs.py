@@ -271,6 +271,28 @@ job = st.one_of(
                   "extra": values}),
     hostile, values)
 
+where_filter = st.one_of(
+    st.fixed_dictionaries({"property": st.one_of(texts, hostile)}, optional={
+        "op": st.one_of(st.sampled_from(["eq", "ne", "lt", "gte", "in", "contains"]), texts, hostile),
+        "value": st.one_of(prop_values, st.lists(prop_values, max_size=3), values)}),
+    hostile, values)
+common_pattern = {"id": st.one_of(id_ints, hostile), "properties": prop_dicts,
+                  "where": st.one_of(st.lists(where_filter, max_size=2), hostile, values)}
+node_pattern = st.fixed_dictionaries({"node": st.one_of(st.sampled_from(["a", "b"]), texts, hostile)}, optional={
+    "external_id": st.one_of(texts, hostile), "labels": text_lists, **common_pattern})
+edge_pattern = st.fixed_dictionaries({}, optional={
+    "edge": st.one_of(st.none(), st.sampled_from(["e", "a"]), texts), "type": st.one_of(text_args, hostile),
+    "direction": st.one_of(text_args, hostile), **common_pattern})
+query_spec = st.one_of(
+    st.fixed_dictionaries({"match": st.one_of(
+        st.lists(st.sampled_from([0, 1]), min_size=1, max_size=5).flatmap(
+            lambda kinds: st.tuples(*[st.one_of(node_pattern if i % 2 == 0 else edge_pattern, hostile)
+                                      for i, _ in enumerate(kinds)]).map(list)),
+        hostile, values)},
+        optional={"return": text_lists, "limit": st.one_of(st.none(), id_ints, hostile)}),
+    hostile, values)
+
+
 BY_PARAMETER = {
     "node_id": id_ints, "edge_id": id_ints, "start": id_ints, "target": id_ints, "source": id_ints,
     "hops": st.one_of(id_ints, count_ints), "max_depth": st.one_of(st.none(), id_ints),
@@ -294,6 +316,7 @@ BY_PARAMETER = {
     "output_variables": id_lists, "variables": id_lists, "parent_variables": id_lists,
     "values": st.one_of(st.lists(st.one_of(st.floats(), st.integers(-1, 2), hostile), max_size=6),
                         st.just([0.5, 0.5, 0.5, 0.5]), texts, hostile, values),
+    "spec": query_spec,
 }
 
 

@@ -49,6 +49,7 @@ GRAPH_SIGNATURES = {
     "get_evidence": "(evidence_id)", "get_trace": "(trace_id)",
     "evidence_count": "()", "trace_count": "()",
     "posterior": "(variable_id)",
+    "query": "(spec)", "query_schema": "()",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",
