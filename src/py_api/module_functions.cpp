@@ -1,17 +1,18 @@
 // The module's own functions: one table, declared like any class's methods (ModuleClass:
 // no self parameter, no thread binding, no graph).
-#include <array>
-
 #include "py_api/methods.hpp"
+#include "py_api/query_convert.hpp"
 #include "py_api/types.hpp"
 
 namespace qm::py {
 
 namespace {
 
-// Empty until the first module function arrives (a plain array cannot be empty); then
-// `constexpr MethodDef kModuleFunctions[] = {method<impl>("name", Borrow::Shared)};`.
-constexpr std::array<MethodDef, 0> kModuleFunctions{};
+PyObject* query_dsl_schema_impl(Call&) { return query_schema_to_py(); }
+
+constexpr MethodDef kModuleFunctions[] = {
+    method<query_dsl_schema_impl>("_query_dsl_schema", Borrow::Shared),
+};
 
 }  // namespace
 
