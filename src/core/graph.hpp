@@ -215,8 +215,6 @@ private:
     // Sizes the delta lists a large batch is about to extend (endpoints already validated).
     void reserve_delta_lists(std::span<const NewEdgeRecord> batch);
     static constexpr std::size_t kBulkEdges = 1024;
-    [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
-    [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
     // Re-reads the op-log sequence after a committed store write.
     void note_committed_write();
     // Fills an empty graph from the store (one consistent read of the file).
