@@ -39,6 +39,8 @@ GRAPH_SIGNATURES = {
     "random_walk": "(start, steps, direction='out', edge_type=None, seed=None)",
     "subgraph": "(nodes, edge_type=None)",
     "compute_batch": "(jobs)",
+    "cypher": "(query, parameters=None)",
+    "transaction": "(write=True)",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",

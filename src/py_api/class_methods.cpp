@@ -10,6 +10,7 @@ MethodLists& method_lists() {
         add_traversal_methods(l->graph, l->snapshot);
         add_algorithm_methods(l->graph, l->snapshot);
         add_lifecycle_methods(l->graph, l->snapshot);
+        add_cypher_methods(l->graph, l->snapshot);
         l->graph.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
         l->snapshot.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
         return l;

@@ -21,5 +21,6 @@ void add_entity_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef
 void add_traversal_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
 void add_algorithm_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
 void add_lifecycle_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
+void add_cypher_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
 
 }  // namespace qm::py

@@ -138,8 +138,6 @@ PyObject* make_variable_type(PyObject* m) { return make_placeholder_type(m, "_qu
 PyObject* make_factor_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Factor"); }
 PyObject* make_evidence_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Evidence"); }
 PyObject* make_trace_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Trace"); }
-PyObject* make_cypher_result_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.CypherResult"); }
-PyObject* make_transaction_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.GraphTransaction"); }
 
 int add_module_functions(PyObject*) { return 0; }
 
