@@ -271,6 +271,14 @@ job = st.one_of(
                   "extra": values}),
     hostile, values)
 
+def hashable(x):
+    try:
+        hash(x)
+        return True
+    except Exception:
+        return False
+
+
 BY_PARAMETER = {
     "node_id": id_ints, "edge_id": id_ints, "start": id_ints, "target": id_ints, "source": id_ints,
     "hops": st.one_of(id_ints, count_ints), "max_depth": st.one_of(st.none(), id_ints),
@@ -281,11 +289,19 @@ BY_PARAMETER = {
     "value": st.one_of(prop_values, values), "labels": text_lists, "properties": prop_dicts,
     "starts": id_lists, "nodes": id_lists,
     "damping": st.one_of(st.floats(), st.integers(-2, 2), hostile), "tolerance": st.one_of(st.none(), st.floats()),
-    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile), st.one_of(st.floats(), hostile), max_size=4),
+    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile.filter(hashable)), st.one_of(st.floats(), hostile),
+                                       max_size=4),
                        hostile, values),
     "records": st.one_of(st.lists(st.one_of(node_record, edge_record), max_size=5), st.tuples(node_record),
                          hostile, values),
     "jobs": st.one_of(st.lists(job, max_size=4), hostile, values),
+    "query": st.one_of(st.sampled_from([
+        "MATCH (n) RETURN n, labels(n) ORDER BY n.k DESC", "MATCH (a)-[r]-(b) WHERE a.k = $p RETURN a, r, b LIMIT 2",
+        "CREATE (a:L {k: $p})-[:t {w: 1}]->(b {s: 'x'}) RETURN a, b", "MERGE (n:M {k: 1.0}) RETURN n",
+        "RETURN $p AS p UNION CREATE (n) RETURN n AS p", "RETURN $p"]), text_args),
+    "parameters": st.one_of(st.none(), st.dictionaries(st.sampled_from(["p", "q"]), values, max_size=2),
+                            hostile, values),
+    "write": st.one_of(st.booleans(), hostile, values),
 }
 
 

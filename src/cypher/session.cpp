@@ -7,10 +7,10 @@ namespace qm::cypher {
 
 namespace {
 
-Overlay overlay_over(const GraphCore& g) {
+Overlay overlay_over(const GraphView& g) {
     Overlay o;
-    o.node_base = g.next_node_id;
-    o.edge_base = g.next_edge_id;
+    o.node_base = g.next_node_id();
+    o.edge_base = g.next_edge_id();
     return o;
 }
 
@@ -18,8 +18,9 @@ Overlay overlay_over(const GraphCore& g) {
 
 Result<CypherResult> execute_autocommit(GraphCore& graph, std::string_view text, const Params& params) {
     QM_TRY(query, parse_query(text));
-    Overlay overlay = overlay_over(graph);
-    WorkingGraph working(graph, overlay);
+    GraphView view(graph);
+    Overlay overlay = overlay_over(view);
+    WorkingGraph working(view, overlay);
     QM_TRY(result, execute_query(working, query, params, query.writes()));
     if (query.writes())
         QM_CHECK(graph.commit_transaction_records(std::move(overlay.nodes), std::move(overlay.edges), overlay.node_base,
@@ -27,7 +28,7 @@ Result<CypherResult> execute_autocommit(GraphCore& graph, std::string_view text,
     return result;
 }
 
-Result<CypherResult> execute_snapshot(const GraphCore& graph, std::string_view text, const Params& params) {
+Result<CypherResult> execute_snapshot(const GraphView& graph, std::string_view text, const Params& params) {
     QM_TRY(query, parse_query(text));
     if (query.writes()) return fail(std::string(msg::kSnapshotReadOnly));
     Overlay overlay = overlay_over(graph);
@@ -35,13 +36,15 @@ Result<CypherResult> execute_snapshot(const GraphCore& graph, std::string_view t
     return execute_query(working, query, params, false);
 }
 
-Transaction::Transaction(const GraphCore& live, bool write) : overlay_(overlay_over(live)), write_(write) {}
+Transaction::Transaction(const GraphCore& live, bool write)
+    : bounds_(ViewBounds::of(live)), overlay_(overlay_over(GraphView(live))), write_(write) {}
 
 Result<CypherResult> Transaction::run(const GraphCore& live, std::string_view text, const Params& params) {
     if (!active_) return fail(std::string(msg::kTransactionInactive));
     QM_TRY(query, parse_query(text));
     Overlay::Mark mark = overlay_.mark();
-    WorkingGraph working(live, overlay_);
+    // The live graph may have grown since the start; the view cuts it back.
+    WorkingGraph working(GraphView(live, bounds_), overlay_);
     auto result = execute_query(working, query, params, write_);
     if (!result) overlay_.truncate(mark);
     return result;

@@ -8,6 +8,7 @@
 
 #include "core/graph.hpp"
 #include "core/result.hpp"
+#include "core/view.hpp"
 #include "cypher/executor.hpp"
 #include "cypher/working_graph.hpp"
 
@@ -16,7 +17,7 @@ namespace qm::cypher {
 // Parses and runs one statement; a writing statement commits its records on success.
 [[nodiscard]] Result<CypherResult> execute_autocommit(GraphCore& graph, std::string_view text, const Params& params);
 // Read statements only.
-[[nodiscard]] Result<CypherResult> execute_snapshot(const GraphCore& graph, std::string_view text,
+[[nodiscard]] Result<CypherResult> execute_snapshot(const GraphView& graph, std::string_view text,
                                                     const Params& params);
 
 // A transaction's working copy: the live graph cut where it stood at the start, plus the
@@ -34,6 +35,7 @@ public:
     bool write() const { return write_; }
 
 private:
+    ViewBounds bounds_;
     Overlay overlay_;
     bool write_;
     bool active_ = true;

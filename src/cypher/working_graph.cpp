@@ -109,8 +109,8 @@ CypherValue WorkingGraph::node_labels(std::uint64_t id) const {
 }
 
 void WorkingGraph::all_nodes(std::vector<std::uint64_t>& out) const {
-    std::uint64_t end = std::min<std::uint64_t>(ov_.node_base, base_.nodes.size());
-    out.reserve(out.size() + std::min<std::uint64_t>(end, base_.node_count()) + ov_.nodes.size());
+    std::uint64_t end = base_.nodes.size();
+    out.reserve(out.size() + base_.node_count() + ov_.nodes.size());
     for (std::uint64_t id = 0; id < end; ++id)
         if (base_.nodes[id].occupied()) out.push_back(id);
     for (std::size_t i = 0; i < ov_.nodes.size(); ++i) out.push_back(ov_.node_base + i);
@@ -118,19 +118,13 @@ void WorkingGraph::all_nodes(std::vector<std::uint64_t>& out) const {
 
 std::size_t WorkingGraph::label_size(std::string_view label) const {
     auto sym = base_.symbols->find(label);
-    if (!sym) return 0;
-    auto it = base_.label_index.find(*sym);
-    return it == base_.label_index.end() ? 0 : it->second.size();
+    return sym ? base_.node_ids_with_label(*sym).size() : 0;
 }
 
 void WorkingGraph::nodes_with_label(std::string_view label, std::vector<std::uint64_t>& out) const {
     if (auto sym = base_.symbols->find(label)) {
-        auto it = base_.label_index.find(*sym);
-        if (it != base_.label_index.end()) {
-            auto ids = it->second.ids();
-            auto end = std::lower_bound(ids.begin(), ids.end(), ov_.node_base);
-            out.insert(out.end(), ids.begin(), end);
-        }
+        auto ids = base_.node_ids_with_label(*sym);
+        out.insert(out.end(), ids.begin(), ids.end());
     }
     for (std::size_t i = 0; i < ov_.nodes.size(); ++i) {
         const auto& labels = ov_.nodes[i].labels;
@@ -173,7 +167,6 @@ bool WorkingGraph::nodes_with_value(std::string_view key, const CypherValue& val
     if (key == "external_id" && value.v.index() == 4)
         if (auto id = base_.get_node_id(std::get<std::string>(value.v)))
             merge_into(acc, std::vector<std::uint64_t>{*id});
-    acc.erase(std::lower_bound(acc.begin(), acc.end(), ov_.node_base), acc.end());
     out.insert(out.end(), acc.begin(), acc.end());
     for (std::size_t i = 0; i < ov_.nodes.size(); ++i) out.push_back(ov_.node_base + i);
     return true;
@@ -188,8 +181,7 @@ Result<std::uint64_t> WorkingGraph::add_node(std::optional<std::string> external
     if (id == ~std::uint64_t{0}) return fail(std::string(qm::msg::kNodeIdOverflow));
     if (!external_id) external_id = "node:" + std::to_string(id);
     if (external_id->empty()) return fail(std::string(qm::msg::kExternalIdEmpty));
-    auto existing = base_.get_node_id(*external_id);
-    if ((existing && *existing < ov_.node_base) || ov_.external_ids.count(*external_id))
+    if (base_.get_node_id(*external_id) || ov_.external_ids.count(*external_id))
         return fail(qm::msg::external_id_exists(*external_id));
     NodeRecord rec;
     rec.id = id;

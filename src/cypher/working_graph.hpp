@@ -1,9 +1,8 @@
-// WorkingGraph: the graph one Cypher statement reads and writes. It is the base graph cut
-// at the bounds it had when the statement (or transaction) began, plus an overlay of
-// records the statement or transaction created and has not committed. Records are only
-// appended, ids are dense and never reused, and adjacency ascends by edge id, so cutting
-// at the bounds reproduces the graph exactly as it stood then, without copying it; the
-// overlay's ids continue from the bounds, so view + overlay ascends the same way.
+// WorkingGraph: the graph one Cypher statement reads and writes: a view of the graph as it
+// stood when the statement (or transaction) began, plus an overlay of records the
+// statement or transaction created and has not committed. The overlay's ids continue from
+// the view's bounds, so view + overlay ascends by id just as the view does, and nothing
+// of the graph is ever copied.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 #include "cypher/value.hpp"
 
@@ -43,10 +43,10 @@ enum class Way : std::uint8_t { Out, In, Both };
 
 class WorkingGraph {
 public:
-    // The base as it stands now, with an overlay whose bases are its next ids.
-    WorkingGraph(const GraphCore& base, Overlay& overlay) : base_(base), ov_(overlay) {}
+    // The overlay's bases must be the view's next ids.
+    WorkingGraph(const GraphView& base, Overlay& overlay) : base_(base), ov_(overlay) {}
 
-    const GraphCore& base() const { return base_; }
+    const GraphView& base() const { return base_; }
     const Overlay& overlay() const { return ov_; }
     std::uint64_t node_bound() const { return ov_.node_base; }
     std::uint64_t edge_bound() const { return ov_.edge_base; }
@@ -62,10 +62,10 @@ public:
     std::shared_ptr<const NodeRecord> node_record(std::uint64_t id) const;
     std::shared_ptr<const EdgeRecord> edge_record(std::uint64_t id) const;
     std::uint64_t edge_source(std::uint64_t id) const {
-        return id < ov_.edge_base ? base_.edges[id].source : ov_.edges[id - ov_.edge_base].source;
+        return id < ov_.edge_base ? base_.edge_source(id) : ov_.edges[id - ov_.edge_base].source;
     }
     std::uint64_t edge_target(std::uint64_t id) const {
-        return id < ov_.edge_base ? base_.edges[id].target : ov_.edges[id - ov_.edge_base].target;
+        return id < ov_.edge_base ? base_.edge_target(id) : ov_.edges[id - ov_.edge_base].target;
     }
     std::string_view edge_type(std::uint64_t id) const {
         return id < ov_.edge_base ? base_.edge_type_of(id) : std::string_view(ov_.edges[id - ov_.edge_base].edge_type);
@@ -96,7 +96,7 @@ public:
                                                  std::string edge_type, PropertyMap properties);
 
 private:
-    // The base's edges of node in one direction, cut at the edge bound.
+    // The view's edges of node in one direction.
     template <class F>
     bool base_edges(std::uint64_t node, bool outgoing, F&& f) const;
     const std::vector<std::uint64_t>* overlay_edges(std::uint64_t node, bool outgoing) const {
@@ -105,7 +105,7 @@ private:
         return it == m.end() ? nullptr : &it->second;
     }
 
-    const GraphCore& base_;
+    GraphView base_;
     Overlay& ov_;
 };
 
@@ -116,10 +116,8 @@ bool WorkingGraph::base_edges(std::uint64_t node, bool outgoing, F&& f) const {
     if (node >= ov_.node_base) return true;  // an overlay node has no base edges
     EdgeIdRange r = base_.edge_ids_for_node(node, outgoing);
     for (auto span : {r.compacted, r.delta})
-        for (std::uint64_t e : span) {
-            if (e >= ov_.edge_base) return true;
+        for (std::uint64_t e : span)
             if (!f(e)) return false;
-        }
     return true;
 }
 
