@@ -271,12 +271,35 @@ job = st.one_of(
                   "extra": values}),
     hostile, values)
 
+
 def hashable(x):
     try:
         hash(x)
         return True
     except Exception:
         return False
+
+
+where_filter = st.one_of(
+    st.fixed_dictionaries({"property": st.one_of(texts, hostile)}, optional={
+        "op": st.one_of(st.sampled_from(["eq", "ne", "lt", "gte", "in", "contains"]), texts, hostile),
+        "value": st.one_of(prop_values, st.lists(prop_values, max_size=3), values)}),
+    hostile, values)
+common_pattern = {"id": st.one_of(id_ints, hostile), "properties": prop_dicts,
+                  "where": st.one_of(st.lists(where_filter, max_size=2), hostile, values)}
+node_pattern = st.fixed_dictionaries({"node": st.one_of(st.sampled_from(["a", "b"]), texts, hostile)}, optional={
+    "external_id": st.one_of(texts, hostile), "labels": text_lists, **common_pattern})
+edge_pattern = st.fixed_dictionaries({}, optional={
+    "edge": st.one_of(st.none(), st.sampled_from(["e", "a"]), texts), "type": st.one_of(text_args, hostile),
+    "direction": st.one_of(text_args, hostile), **common_pattern})
+query_spec = st.one_of(
+    st.fixed_dictionaries({"match": st.one_of(
+        st.lists(st.sampled_from([0, 1]), min_size=1, max_size=5).flatmap(
+            lambda kinds: st.tuples(*[st.one_of(node_pattern if i % 2 == 0 else edge_pattern, hostile)
+                                      for i, _ in enumerate(kinds)]).map(list)),
+        hostile, values)},
+        optional={"return": text_lists, "limit": st.one_of(st.none(), id_ints, hostile)}),
+    hostile, values)
 
 
 BY_PARAMETER = {
@@ -302,6 +325,7 @@ BY_PARAMETER = {
     "parameters": st.one_of(st.none(), st.dictionaries(st.sampled_from(["p", "q"]), values, max_size=2),
                             hostile, values),
     "write": st.one_of(st.booleans(), hostile, values),
+    "spec": query_spec,
 }
 
 

@@ -41,6 +41,7 @@ GRAPH_SIGNATURES = {
     "compute_batch": "(jobs)",
     "cypher": "(query, parameters=None)",
     "transaction": "(write=True)",
+    "query": "(spec)", "query_schema": "()",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",
@@ -59,6 +60,12 @@ def test_module_attributes():
     assert public - {"_query_dsl_schema"} == set(CLASSES)
     for name in CLASSES:
         assert isinstance(getattr(_quillmere, name), type)
+
+
+def test_module_adds_its_attributes_in_the_stated_order():
+    added = [name for name in vars(_quillmere) if not name.startswith("__")]
+    assert [name for name in added if name != "_query_dsl_schema"] == CLASSES
+    assert isinstance(vars(_quillmere.Graph)["open"], staticmethod)
 
 
 def test_every_method_has_its_published_signature():

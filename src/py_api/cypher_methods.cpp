@@ -12,61 +12,76 @@ namespace qm::py {
 
 namespace {
 
-bool statement_args(Call& c, std::string& query, cypher::Params& params) {
-    if (!c.text(0, query) || !check_params_arg(c.arg(1), c.name(1).c_str())) return false;
-    return params_from_py(c.arg(1), params);
-}
-
-PyObject* cypher_autocommit(Call& c) {
-    std::string query;
-    cypher::Params params;
-    if (!statement_args(c, query, params)) return nullptr;
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    auto result = cypher::execute_autocommit(*g, query, params);
-    if (!result) return raise_value_error(result.error());
-    return make_cypher_result(c.state(), std::move(*result));
-}
-
-PyObject* cypher_snapshot(Call& c) {
-    std::string query;
-    cypher::Params params;
-    if (!statement_args(c, query, params)) return nullptr;
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    auto result = cypher::execute_snapshot(*g, query, params);
-    if (!result) return raise_value_error(result.error());
-    return make_cypher_result(c.state(), std::move(*result));
-}
-
-PyObject* transaction(Call& c) {
-    PyObject* write = c.arg(0);
-    if (!PyBool_Check(write)) {
-        PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(write)));
-        const char* tn = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
-        if (!tn) PyErr_Clear();
-        return raise_argument_type_error(c.name(0), std::string("'") + (tn ? tn : "object") +
-                                                        "' object cannot be converted to 'PyBool'");
-    }
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    return make_transaction(c.state(), c.cell(), *g, write == Py_True);
-}
-
-constexpr MethodDef kGraphCypher[] = {
-    {"cypher", "query, parameters=None", Borrow::Exclusive, cypher_autocommit},
-    {"transaction", "write=True", Borrow::Shared, transaction},
-};
-
-constexpr MethodDef kSnapshotCypher[] = {
-    {"cypher", "query, parameters=None", Borrow::Shared, cypher_snapshot},
+// A flag that must be a bool itself: an int is refused rather than read as truth.
+struct StrictBool {
+    bool value = true;
 };
 
 }  // namespace
 
-void add_cypher_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot) {
-    append_methods<kGraphCypher, std::size(kGraphCypher), Owner::Graph>(graph);
-    append_methods<kSnapshotCypher, std::size(kSnapshotCypher), Owner::Snapshot>(snapshot);
+template <>
+struct Converter<StrictBool> {
+    static bool convert(PyObject* o, std::string_view name, StrictBool& out) {
+        if (!PyBool_Check(o)) {
+            PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
+            const char* tn = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
+            if (!tn) PyErr_Clear();
+            raise_argument_type_error(name, std::string("'") + (tn ? tn : "object") +
+                                                "' object cannot be converted to 'PyBool'");
+            return false;
+        }
+        out.value = o == Py_True;
+        return true;
+    }
+};
+
+namespace {
+
+struct TransactionArgs {
+    StrictBool write;
+    static constexpr auto params = declare(param("write", &TransactionArgs::write, "True"));
+};
+
+PyObject* cypher_autocommit(Call& c, StatementArgs& a) {
+    cypher::Params params;
+    if (a.parameters.dict && !params_from_py(a.parameters.dict, params)) return nullptr;
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    auto result = cypher::execute_autocommit(*g, a.query, params);
+    if (!result) return raise_value_error(result.error());
+    return make_cypher_result(c.state(), std::move(*result));
+}
+
+PyObject* cypher_snapshot(Call& c, StatementArgs& a) {
+    cypher::Params params;
+    if (a.parameters.dict && !params_from_py(a.parameters.dict, params)) return nullptr;
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    auto result = cypher::execute_snapshot(*g, a.query, params);
+    if (!result) return raise_value_error(result.error());
+    return make_cypher_result(c.state(), std::move(*result));
+}
+
+PyObject* transaction(Call& c, TransactionArgs& a) {
+    GraphCore* g = c.core();
+    if (!g) return nullptr;
+    return make_transaction(c.state(), reinterpret_cast<GraphObject*>(c.self())->cell, *g, a.write.value);
+}
+
+constexpr MethodDef kGraphCypher[] = {
+    method<cypher_autocommit>("cypher", Borrow::Exclusive),
+    method<transaction>("transaction", Borrow::Shared),
+};
+
+constexpr MethodDef kSnapshotCypher[] = {
+    method<cypher_snapshot>("cypher", Borrow::Shared),
+};
+
+}  // namespace
+
+void add_cypher_methods(MethodList& graph, MethodList& snapshot) {
+    graph.add<GraphClass, kGraphCypher>();
+    snapshot.add<SnapshotClass, kSnapshotCypher>();
 }
 
 }  // namespace qm::py

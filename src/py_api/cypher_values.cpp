@@ -99,15 +99,6 @@ bool value_from_py(PyObject* o, CypherValue& out) {
 
 }  // namespace
 
-bool check_params_arg(PyObject* o, const char* name) {
-    if (o == Py_None || PyDict_Check(o)) return true;
-    PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-    const char* tn = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
-    if (!tn) PyErr_Clear();
-    raise_argument_type_error(name, std::string("'") + (tn ? tn : "object") + "' object cannot be converted to 'PyDict'");
-    return false;
-}
-
 bool params_from_py(PyObject* dict_or_none, cypher::Params& out) {
     if (dict_or_none == Py_None) return true;
     Py_ssize_t pos = 0;

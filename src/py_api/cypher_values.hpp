@@ -3,8 +3,12 @@
 
 #include "py_api/pyref.hpp"
 
+#include <string>
+
 #include "cypher/executor.hpp"
+#include "py_api/args.hpp"
 #include "py_api/module_state.hpp"
+#include "py_api/params.hpp"
 
 namespace qm::py {
 
@@ -13,7 +17,12 @@ namespace qm::py {
 bool params_from_py(PyObject* dict_or_none, cypher::Params& out);
 PyObject* cypher_value_to_py(ModuleState* st, const cypher::CypherValue& value);
 
-// The parameters argument of the Cypher methods: a dict or None, else TypeError.
-bool check_params_arg(PyObject* o, const char* name);
+// The arguments of every method that runs a statement.
+struct StatementArgs {
+    std::string query;
+    DictArg parameters;  // read by params_from_py once the statement is due to run
+    static constexpr auto params = declare(param("query", &StatementArgs::query),
+                                           param("parameters", &StatementArgs::parameters, "None"));
+};
 
 }  // namespace qm::py
