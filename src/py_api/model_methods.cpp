@@ -5,6 +5,7 @@
 #include "model/observations.hpp"
 #include "model/variables.hpp"
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/methods.hpp"
@@ -22,31 +23,29 @@ using Values = std::vector<double>;
 
 template <>
 struct Converter<Values> {
-    static bool convert(PyObject* o, std::string_view name, Values& out) {
+    static constexpr std::string_view kNoun = "a list of numbers";
+    static bool read(PyObject* o, Values& out) {
         if (PyUnicode_Check(o)) {
-            raise_argument_type_error(name, "Can't extract `str` to `Vec`");
+            PyErr_SetString(PyExc_TypeError, std::string(msg::kStrIsNotList).c_str());
             return false;
         }
         PyRef seq = PyRef::steal(PySequence_Fast(o, ""));
         if (!seq) {
+            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
             PyErr_Clear();
-            PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-            const char* text = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
-            if (!text) PyErr_Clear();
-            raise_argument_type_error(name, std::string("'") + (text ? text : "object") +
-                                                "' object cannot be converted to 'Sequence'");
+            PyErr_SetString(PyExc_TypeError, msg::cannot_convert(type_name_of(o), "Sequence").c_str());
             return false;
         }
-        // The fast sequence is a list or tuple of its own: items converted below cannot
-        // change its length while it is walked.
+        // The fast sequence is a list or tuple of its own: reading an item cannot change
+        // its length while it is walked.
         const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
         PyObject** items = PySequence_Fast_ITEMS(seq.get());
         Values values(static_cast<std::size_t>(n));
         for (Py_ssize_t k = 0; k < n; ++k) {
-            PyObject* item = items[k];
-            if (PyFloat_CheckExact(item)) {
-                values[static_cast<std::size_t>(k)] = PyFloat_AS_DOUBLE(item);
-            } else if (!to_f64(item, name, values[static_cast<std::size_t>(k)])) {
+            double& slot = values[static_cast<std::size_t>(k)];
+            if (PyFloat_CheckExact(items[k])) {
+                slot = PyFloat_AS_DOUBLE(items[k]);
+            } else if (!read_f64(items[k], slot)) {
                 return false;
             }
         }
