@@ -5,7 +5,6 @@
 #include "model/observations.hpp"
 #include "model/variables.hpp"
 #include "py_api/args.hpp"
-#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/methods.hpp"
@@ -18,43 +17,6 @@ namespace {
 
 // A list of numbers for table values: any sequence of ints and floats except a str.
 using Values = std::vector<double>;
-
-}  // namespace
-
-template <>
-struct Converter<Values> {
-    static constexpr std::string_view kNoun = "a list of numbers";
-    static bool read(PyObject* o, Values& out) {
-        if (PyUnicode_Check(o)) {
-            PyErr_SetString(PyExc_TypeError, std::string(msg::kStrIsNotList).c_str());
-            return false;
-        }
-        PyRef seq = PyRef::steal(PySequence_Fast(o, ""));
-        if (!seq) {
-            if (!PyErr_ExceptionMatches(PyExc_TypeError)) return false;
-            PyErr_Clear();
-            PyErr_SetString(PyExc_TypeError, msg::cannot_convert(type_name_of(o), "Sequence").c_str());
-            return false;
-        }
-        // The fast sequence is a list or tuple of its own: reading an item cannot change
-        // its length while it is walked.
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-        PyObject** items = PySequence_Fast_ITEMS(seq.get());
-        Values values(static_cast<std::size_t>(n));
-        for (Py_ssize_t k = 0; k < n; ++k) {
-            double& slot = values[static_cast<std::size_t>(k)];
-            if (PyFloat_CheckExact(items[k])) {
-                slot = PyFloat_AS_DOUBLE(items[k]);
-            } else if (!read_f64(items[k], slot)) {
-                return false;
-            }
-        }
-        out = std::move(values);
-        return true;
-    }
-};
-
-namespace {
 
 PyObject* distribution_to_py(const model::LabelDistribution& dist) {
     PyRef dict = PyRef::steal(PyDict_New());
