@@ -238,6 +238,22 @@ def test_edge_past_the_uncompacted_limit_compacts_and_reopen_reuses_the_cache(tm
     assert untouched(db)
 
 
+def test_compaction_waits_until_uncompacted_edges_pass_a_quarter_of_the_compacted(tmp_path):
+    # 2000 compacted edges: 500 more is exactly a quarter and stays uncompacted; the 501st
+    # tips it (all well below the 1024 limit of uncompacted edges).
+    db = tmp_path / "g.db"
+    g = build(db, 40, [(i % 40, (i * 3 + 1) % 40) for i in range(2000)])
+    assert read(manifest_path(db)).decode() == MANIFEST.format(40, 2000)
+    g.add_edges([{"source": i % 40, "target": (i + 5) % 40, "edge_type": "R"} for i in range(500)])
+    assert read(manifest_path(db)).decode() == MANIFEST.format(40, 2000)
+    g.add_edge(0, 1, "R")
+    assert read(manifest_path(db)).decode() == MANIFEST.format(40, 2501)
+    g.add_edges([{"source": 1, "target": 2, "edge_type": "R"}] * 625)
+    assert read(manifest_path(db)).decode() == MANIFEST.format(40, 2501)
+    g.add_edges([{"source": 1, "target": 2, "edge_type": "R"}])
+    assert read(manifest_path(db)).decode() == MANIFEST.format(40, 3127)
+
+
 def test_save_failures_are_reported_by_compact(tmp_path):
     db = tmp_path / "g.db"
     g = build(db, 2, [(0, 1)])

@@ -148,21 +148,21 @@ Result<PropertyValue> decode_typed_value(std::string_view tag, std::string value
     if (tag == "string") return PropertyValue(std::move(value_text));
     if (tag == "int") {
         auto v = parse_i64(value_text);
-        if (!v) return fail("invalid int property value " + quoted(value_text));
+        if (!v) return fail(msg::invalid_property_value("int", value_text));
         return PropertyValue(*v);
     }
     if (tag == "float") {
         auto v = parse_f64(value_text);
-        if (!v) return fail("invalid float property value " + quoted(value_text));
-        if (!std::isfinite(*v)) return fail("float property value " + quoted(value_text) + " must be finite");
+        if (!v) return fail(msg::invalid_property_value("float", value_text));
+        if (!std::isfinite(*v)) return fail(msg::stored_float_not_finite(value_text));
         return PropertyValue(*v);
     }
     if (tag == "bool") {
         if (value_text == "true") return PropertyValue(true);
         if (value_text == "false") return PropertyValue(false);
-        return fail("invalid bool property value " + quoted(value_text));
+        return fail(msg::invalid_property_value("bool", value_text));
     }
-    return fail("unknown property value type " + quoted(tag));
+    return fail(msg::unknown_value_type(tag));
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ Result<Direction> parse_direction(std::string_view text) {
     if (text == "out" || text == "outgoing") return Direction::Out;
     if (text == "in" || text == "incoming") return Direction::In;
     if (text == "both" || text == "all") return Direction::Both;
-    return fail("direction must be 'out', 'in', or 'both', got " + quoted(text));
+    return fail(msg::direction_invalid(text));
 }
 
 void collect_neighbors(const GraphCore& g, std::uint64_t node, bool outgoing,
@@ -48,12 +48,10 @@ Result<double> edge_weight(const GraphCore& g, std::uint64_t edge_id, std::optio
     }
     auto key_text = g.symbols->text(*key);
     if (!w) {
-        return fail("edge " + std::to_string(edge_id) + " property " + quoted(key_text) +
-                    " is not a floating-point value");
+        return fail(msg::edge_weight_not_float(edge_id, key_text));
     }
     if (!std::isfinite(*w) || *w < 0.0) {
-        return fail("edge " + std::to_string(edge_id) + " property " + quoted(key_text) +
-                    " must be finite and non-negative");
+        return fail(msg::edge_weight_out_of_range(edge_id, key_text));
     }
     return *w;
 }

@@ -13,6 +13,7 @@
 #include "core/adjacency.hpp"
 #include "core/algorithms.hpp"
 #include "core/algorithms_neighbor_index.hpp"
+#include "core/messages.hpp"
 
 namespace qm {
 
@@ -86,9 +87,9 @@ ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damp
 
 Result<ScoreList> pagerank(const GraphCore& g, std::uint64_t iterations, double damping,
                            std::optional<double> tolerance, const std::optional<std::string>& edge_type) {
-    if (!(damping >= 0.0 && damping <= 1.0)) return fail("damping must be between 0.0 and 1.0");
+    if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDampingRange));
     if (tolerance && !(std::isfinite(*tolerance) && *tolerance >= 0.0))
-        return fail("tolerance must be finite and non-negative");
+        return fail(std::string(msg::kToleranceRange));
     if (g.node_count() == 0) return ScoreList{};
     EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
     if (small_node_ids(g)) return run_pagerank<std::uint32_t>(g, iterations, damping, tolerance, filter);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "core/messages.hpp"
-#include "sqlite/graph_store.hpp"
+#include "core/store.hpp"
 
 namespace qm {
 

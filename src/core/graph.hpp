@@ -19,43 +19,13 @@
 #include "core/records.hpp"
 #include "core/result.hpp"
 #include "core/segment.hpp"
+#include "core/slots.hpp"
 #include "core/symbols.hpp"
 
 namespace qm {
 
 class GraphStore;
-
-// A node slot; vacant when external_id is empty (a live node's external id never is).
-struct NodeSlot {
-    std::string external_id;
-    PackedProps props = nullptr;
-    std::uint64_t label_begin = 0;  // the labels are label_pool[label_begin, +label_count)
-    std::uint32_t label_count = 0;
-    bool occupied() const { return !external_id.empty(); }
-};
-
-// An edge slot; vacant when type is kNoSymbol.
-struct EdgeSlot {
-    std::uint64_t source = 0;
-    std::uint64_t target = 0;
-    PackedProps props = nullptr;
-    Symbol type = kNoSymbol;
-    bool occupied() const { return type != kNoSymbol; }
-};
-
-// The edges of one node in one direction: the compacted slice, then the delta list.
-// Together they are in ascending edge-id order.
-struct EdgeIdRange {
-    std::span<const std::uint64_t> compacted;
-    std::span<const std::uint64_t> delta;
-
-    std::size_t size() const { return compacted.size() + delta.size(); }
-    template <class F>
-    void for_each(F&& f) const {
-        for (std::uint64_t e : compacted) f(e);
-        for (std::uint64_t e : delta) f(e);
-    }
-};
+struct AppendedRows;  // what a refresh reads from the file
 
 // Owns a store but copies as empty, so a copy of the graph never reaches the file.
 struct StoreSlot {
@@ -130,8 +100,8 @@ public:
     std::uint64_t delta_edge_count() const { return delta_edges_; }
 
     // ---- lifecycle ----
-    // Opens or creates the database at path and loads the whole graph from it.
-    [[nodiscard]] static Result<GraphCore> open(const std::string& path);
+    // Loads the whole graph from an opened store, which the graph then owns.
+    [[nodiscard]] static Result<GraphCore> open(std::unique_ptr<GraphStore> store);
     // An independent copy without store or op-log mark.
     GraphCore snapshot() const;
     // Fails with the staleness message when the file changed under this handle; on
@@ -158,13 +128,31 @@ public:
     [[nodiscard]] Status compact_segments();
     void rebuild_compacted_segment();
     void clear_delta_segments();
-    // Whether the rule after an edge batch or transaction commit asks for compaction.
+    // The rule after an edge batch or transaction commit: compact when more than
+    // kCompactionDeltaLimit edges are uncompacted, or when kCompactionRatio times the
+    // uncompacted count exceeds the compacted count.
+    static constexpr std::uint64_t kCompactionDeltaLimit = 1024;
+    static constexpr std::uint64_t kCompactionRatio = 4;
     bool compaction_due() const;
     // Runs the rule after a committed write: failures become warnings, never errors,
     // because the write itself has already succeeded.
     void apply_compaction_rule_after_commit();
 
     // ---- data (names as used by every subsystem) ----
+    // Invariants, kept by every insertion path and relied on by every reader:
+    // - Ids are slot indexes, dense from 0 and never reused; a slot, once occupied, never
+    //   changes (only appended to), except a variable's latest posterior in posteriors.
+    // - nodes.size() == next_node_id and edges.size() == next_edge_id; delta_out and
+    //   delta_in have at least nodes.size() lists.
+    // - Every live edge is listed exactly once per direction: in compacted_segment or in
+    //   the delta list of its source (out) and target (in), never both. Per node and
+    //   direction, the compacted ids are all below the delta ids and each part ascends.
+    // - The indexes (external_ids, label_index, edge_type_index, the property indexes)
+    //   list exactly the live records, each id set ascending.
+    // - live_nodes_ and live_edges_ count occupied slots; delta_edges_ counts edges in
+    //   the delta lists (per direction).
+    // - A store, when present, holds every record in memory, and loaded_op_seq is the
+    //   op-log sequence this memory reflects (unless stale is set).
     std::vector<NodeSlot> nodes;
     std::vector<EdgeSlot> edges;
     // Every node's labels end to end, so a node costs no allocation of its own for them.
@@ -183,6 +171,7 @@ public:
     std::unordered_map<Symbol, IdSet> edge_type_index;
     PropertyIndex node_property_index;
     PropertyIndex edge_property_index;
+    // One more than the highest id ever inserted (0 when none).
     std::uint64_t next_node_id = 0;
     std::uint64_t next_edge_id = 0;
     std::uint64_t next_variable_id = 0;
@@ -235,6 +224,9 @@ private:
     // Loads only what changed since loaded_op_seq; false when only a full reload can
     // reproduce the file's state (or the file holds an error a full open must report).
     bool refresh_incremental();
+    // The last, infallible step of refresh_incremental.
+    void apply_appended_rows(AppendedRows& rows, std::vector<std::optional<VariableRecord>> variables_after,
+                             std::vector<std::optional<FactorRecord>> factors_after);
 
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;

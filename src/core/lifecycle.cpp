@@ -5,17 +5,11 @@
 
 #include "core/graph.hpp"
 #include "core/messages.hpp"
-#include "sqlite/graph_store.hpp"
-#include "sqlite/segment_cache.hpp"
-#include "sqlite/sqlite_store.hpp"
+#include "core/store.hpp"
 
 namespace qm {
 
 namespace {
-
-constexpr std::string_view kRefreshNeedsStore = "refresh is only available for SQLite-backed graphs";
-constexpr std::string_view kTransactionConflict =
-    "graph changed since transaction started; rollback and retry the transaction";
 
 // Ids are dense, so a stored id far past its table's row count can only come from a
 // damaged or hostile file; honouring it would allocate that many empty slots.
@@ -25,17 +19,16 @@ constexpr std::uint64_t kSlotSlack = 1 << 16;
 Status check_slot_id(std::string_view kind, std::string_view table, std::uint64_t id, std::uint64_t rows) {
     std::uint64_t limit = rows + std::max<std::uint64_t>(rows, kSlotSlack);
     if (id < limit) return ok();
-    return fail("stored " + std::string(kind) + " id " + std::to_string(id) +
-                " is far beyond the row count of table " + std::string(table));
+    return fail(msg::stored_id_beyond_rows(kind, table, id));
 }
 
 template <class Record>
 Status place_in_slot(std::vector<std::optional<Record>>& slots, std::uint64_t& next_id, Record record,
                      std::string_view kind) {
     std::uint64_t id = record.id;
-    if (id == ~std::uint64_t{0}) return fail(std::string(kind) + " id overflows");
+    if (id == ~std::uint64_t{0}) return fail(msg::record_id_overflows(kind));
     if (slots.size() <= id) slots.resize(id + 1);
-    if (slots[id]) return fail(std::string(kind) + " id " + std::to_string(id) + " already exists");
+    if (slots[id]) return fail(msg::record_id_exists(kind, id));
     slots[id] = std::move(record);
     next_id = std::max(next_id, id + 1);
     return ok();
@@ -71,25 +64,24 @@ bool factor_present(const GraphCore& g, std::uint64_t id) {
 // A stored table must be usable by inference as it stands: its shape must match the
 // cardinalities of its variables, whatever the file says.
 Status check_factor_table(const GraphCore& g, const FactorTableRecord& t) {
-    if (t.variables.empty()) return fail("factor table variables cannot be empty");
+    if (t.variables.empty()) return fail(std::string(msg::kTableVariablesEmpty));
     std::uint64_t expected = 1;
     std::unordered_set<std::uint64_t> seen;
     for (std::uint64_t v : t.variables) {
-        if (!variable_present(g, v)) return fail("variable " + std::to_string(v) + " not found");
-        if (!seen.insert(v).second) return fail("duplicate variable " + std::to_string(v) + " in factor table");
+        if (!variable_present(g, v)) return fail(msg::variable_not_found(v));
+        if (!seen.insert(v).second) return fail(msg::duplicate_table_variable(v));
         std::uint64_t card = g.variables[v]->states.size();
-        if (card != 0 && expected > ~std::uint64_t{0} / card) return fail("factor table cardinality overflows");
+        if (card != 0 && expected > ~std::uint64_t{0} / card) return fail(std::string(msg::kTableCardinalityOverflow));
         expected *= card;
     }
     if (t.values.size() != expected)
-        return fail("factor table has " + std::to_string(t.values.size()) + " values but expected " +
-                    std::to_string(expected));
+        return fail(msg::factor_table_size(t.values.size(), expected));
     bool any = false;
     for (double v : t.values) {
-        if (!std::isfinite(v) || v < 0.0) return fail("factor table values must be finite and non-negative");
+        if (!std::isfinite(v) || v < 0.0) return fail(std::string(msg::kTableValuesRange));
         if (v != 0.0) any = true;
     }
-    if (!any) return fail("factor table cannot be all zero");
+    if (!any) return fail(std::string(msg::kTableAllZero));
     if (t.is_cpd) {
         std::size_t chunk = g.variables[t.variables[0]]->states.size();
         for (std::size_t start = 0; chunk && start < t.values.size(); start += chunk) {
@@ -99,24 +91,24 @@ Status check_factor_table(const GraphCore& g, const FactorTableRecord& t) {
                 sum += t.values[i];
                 if (t.values[i] != 0.0) nonzero = true;
             }
-            if (!nonzero) return fail("CPD child distribution cannot be all zero");
-            if (std::fabs(sum - 1.0) > 1e-9) return fail("CPD child distributions must sum to 1.0");
+            if (!nonzero) return fail(std::string(msg::kCpdChildAllZero));
+            if (std::fabs(sum - 1.0) > 1e-9) return fail(std::string(msg::kCpdSum));
         }
     }
-    if (!factor_present(g, t.factor_id)) return fail("factor " + std::to_string(t.factor_id) + " not found");
+    if (!factor_present(g, t.factor_id)) return fail(msg::factor_not_found(t.factor_id));
     if (g.factor_tables.count(t.factor_id))
-        return fail("factor table for factor " + std::to_string(t.factor_id) + " already exists");
+        return fail(msg::factor_table_exists(t.factor_id));
     return ok();
 }
 
 Result<std::vector<double>> loaded_posterior(const GraphCore& g, std::uint64_t variable_id,
                                              std::vector<double> values) {
-    if (!variable_present(g, variable_id)) return fail("variable " + std::to_string(variable_id) + " not found");
+    if (!variable_present(g, variable_id)) return fail(msg::variable_not_found(variable_id));
     if (values.size() != g.variables[variable_id]->states.size())
-        return fail("posterior for variable " + std::to_string(variable_id) + " has invalid length");
+        return fail(msg::posterior_length(variable_id));
     double sum = -0.0;
     for (double v : values) sum += v;
-    if (!std::isfinite(sum) || !(sum > 0.0)) return fail("distribution must have positive finite mass");
+    if (!std::isfinite(sum) || !(sum > 0.0)) return fail(std::string(msg::kDistributionMass));
     for (double& v : values) v /= sum;
     return values;
 }
@@ -146,8 +138,7 @@ Status load_tables_and_posteriors(GraphCore& g, GraphStore& source,
 
 // ---------------------------------------------------------------- open
 
-Result<GraphCore> GraphCore::open(const std::string& path) {
-    QM_TRY(store, open_sqlite_store(path));
+Result<GraphCore> GraphCore::open(std::unique_ptr<GraphStore> store) {
     GraphCore g;
     QM_CHECK(g.load_from_store(*store));
     g.store.ptr = std::move(store);
@@ -176,7 +167,7 @@ Status GraphCore::load_from_store(GraphStore& source) {
     }));
 
     auto cached = source.load_segment(nodes.size(), live_edges_);
-    if (cached && segment_matches_graph(*this, *cached)) {
+    if (cached && segment_matches_edges(*cached, edges, nodes.size(), live_edges_)) {
         compacted_segment = std::move(*cached);
         clear_delta_segments();
     } else {
@@ -203,7 +194,7 @@ Status GraphCore::load_from_store(GraphStore& source) {
     for (EvidenceRecord& e : loaded_evidence) {
         QM_CHECK(check_slot_id("evidence", "evidence", e.id, ++rows));
         if (!variable_present(*this, e.variable_id))
-            return fail("variable " + std::to_string(e.variable_id) + " not found");
+            return fail(msg::variable_not_found(e.variable_id));
         QM_CHECK(place_in_slot(evidence, next_evidence_id, std::move(e), "evidence"));
     }
     QM_TRY(loaded_traces, source.load_traces());
@@ -220,76 +211,116 @@ Status GraphCore::load_from_store(GraphStore& source) {
 // ---------------------------------------------------------------- refresh
 
 Status GraphCore::refresh() {
-    if (!store) return fail(std::string(kRefreshNeedsStore));
+    if (!store) return fail(std::string(msg::kRefreshNeedsStore));
     if (refresh_incremental()) return ok();
-    QM_TRY(fresh, open(store->path()));
+    QM_TRY(reopened, store->reopen());
+    QM_TRY(fresh, open(std::move(reopened)));
     *this = std::move(fresh);
     return ok();
 }
+
+// The rows other handles appended since this handle's op-log sequence, read in one
+// read transaction.
+struct AppendedRows {
+    std::uint64_t seq = 0;
+    std::vector<std::pair<std::string, std::uint64_t>> op_counts;
+    std::vector<NodeRecord> nodes;
+    std::vector<EdgeRecord> edges;
+    std::vector<VariableRecord> variables;
+    std::vector<FactorRecord> factors;
+    std::vector<EvidenceRecord> evidence;
+    std::vector<TraceRecord> traces;
+    // Re-read whole: they are rewritten in place and not logged.
+    std::unordered_map<std::uint64_t, FactorTableRecord> tables;
+    std::unordered_map<std::uint64_t, std::vector<double>> posteriors;
+};
+
+namespace {
+
+std::optional<AppendedRows> read_appended_rows(const GraphCore& g, GraphStore& source) {
+    auto seq = source.current_op_seq();
+    if (!seq || *seq < *g.loaded_op_seq) return std::nullopt;
+    auto counts = source.op_counts_since(*g.loaded_op_seq);
+    auto nodes = source.load_nodes_from(g.next_node_id);
+    auto edges = source.load_edges_from(g.next_edge_id);
+    auto variables = source.load_variables_from(g.next_variable_id);
+    auto factors = source.load_factors_from(g.next_factor_id);
+    auto evidence = source.load_evidence_from(g.next_evidence_id);
+    auto traces = source.load_traces_from(g.next_trace_id);
+    if (!counts || !nodes || !edges || !variables || !factors || !evidence || !traces) return std::nullopt;
+    AppendedRows rows;
+    rows.seq = *seq;
+    rows.op_counts = std::move(*counts);
+    rows.nodes = std::move(*nodes);
+    rows.edges = std::move(*edges);
+    rows.variables = std::move(*variables);
+    rows.factors = std::move(*factors);
+    rows.evidence = std::move(*evidence);
+    rows.traces = std::move(*traces);
+    return rows;
+}
+
+// Every new record must be logged and dense after the ones we hold; anything else means
+// the file was changed some other way, and only a full reload is faithful.
+bool rows_are_logged_appends(const GraphCore& g, const AppendedRows& rows) {
+    std::uint64_t logged_total = 0;
+    auto logged = [&](std::string_view op) -> std::uint64_t {
+        for (const auto& [name, n] : rows.op_counts)
+            if (name == op) return n;
+        return 0;
+    };
+    for (const auto& entry : rows.op_counts) logged_total += entry.second;
+    auto dense = [](const auto& records, std::uint64_t first) {
+        for (std::size_t i = 0; i < records.size(); ++i)
+            if (records[i].id != first + i || records[i].id == ~std::uint64_t{0}) return false;
+        return true;
+    };
+    if (logged("add_node") != rows.nodes.size() || logged("add_edge") != rows.edges.size() ||
+        logged("add_variable") != rows.variables.size() || logged("add_factor") != rows.factors.size() ||
+        logged("add_evidence") != rows.evidence.size() || logged("add_trace") != rows.traces.size())
+        return false;
+    if (logged_total != rows.nodes.size() + rows.edges.size() + rows.variables.size() + rows.factors.size() +
+                            rows.evidence.size() + rows.traces.size())
+        return false;
+    return dense(rows.nodes, g.next_node_id) && dense(rows.edges, g.next_edge_id) &&
+           dense(rows.variables, g.next_variable_id) && dense(rows.factors, g.next_factor_id) &&
+           dense(rows.evidence, g.next_evidence_id) && dense(rows.traces, g.next_trace_id);
+}
+
+// Checks everything the inserts of apply_appended_rows could refuse, so they cannot fail
+// half way.
+bool rows_fit(const GraphCore& g, const AppendedRows& rows) {
+    std::unordered_set<std::string_view> names;
+    auto key_of = [&g](std::uint64_t id) { return std::string_view(g.nodes[id].external_id); };
+    for (const NodeRecord& n : rows.nodes) {
+        if (n.external_id.empty() || !names.insert(n.external_id).second) return false;
+        if (g.external_ids.find(n.external_id, ExternalIdIndex::hash(n.external_id), key_of)) return false;
+    }
+    std::uint64_t node_limit = g.next_node_id + rows.nodes.size();
+    auto node_will_exist = [&](std::uint64_t id) {
+        return g.node_exists(id) || (id >= g.next_node_id && id < node_limit);
+    };
+    for (const EdgeRecord& e : rows.edges)
+        if (!node_will_exist(e.source) || !node_will_exist(e.target)) return false;
+    for (const VariableRecord& v : rows.variables)
+        if (v.owner_id && !node_will_exist(*v.owner_id)) return false;
+    std::uint64_t variable_limit = g.next_variable_id + rows.variables.size();
+    for (const EvidenceRecord& e : rows.evidence)
+        if (!variable_present(g, e.variable_id) &&
+            !(e.variable_id >= g.next_variable_id && e.variable_id < variable_limit))
+            return false;
+    return true;
+}
+
+}  // namespace
 
 bool GraphCore::refresh_incremental() {
     if (stale || !loaded_op_seq) return false;
     GraphStore& source = *store.ptr;
     StoreReadScope read(source);
     if (!read.begin()) return false;
-    auto seq = source.current_op_seq();
-    if (!seq || *seq < *loaded_op_seq) return false;
-    auto counts = source.op_counts_since(*loaded_op_seq);
-    auto new_nodes = source.load_nodes_from(next_node_id);
-    auto new_edges = source.load_edges_from(next_edge_id);
-    auto new_variables = source.load_variables_from(next_variable_id);
-    auto new_factors = source.load_factors_from(next_factor_id);
-    auto new_evidence = source.load_evidence_from(next_evidence_id);
-    auto new_traces = source.load_traces_from(next_trace_id);
-    if (!counts || !new_nodes || !new_edges || !new_variables || !new_factors || !new_evidence || !new_traces)
-        return false;
-
-    // Every new record must be logged and dense after the ones we hold; anything else
-    // means the file was changed some other way, and only a full reload is faithful.
-    std::uint64_t logged_total = 0;
-    auto logged = [&](std::string_view op) -> std::uint64_t {
-        for (const auto& [name, n] : *counts)
-            if (name == op) return n;
-        return 0;
-    };
-    for (const auto& entry : *counts) logged_total += entry.second;
-    auto dense = [](const auto& records, std::uint64_t first) {
-        for (std::size_t i = 0; i < records.size(); ++i)
-            if (records[i].id != first + i || records[i].id == ~std::uint64_t{0}) return false;
-        return true;
-    };
-    if (logged("add_node") != new_nodes->size() || logged("add_edge") != new_edges->size() ||
-        logged("add_variable") != new_variables->size() || logged("add_factor") != new_factors->size() ||
-        logged("add_evidence") != new_evidence->size() || logged("add_trace") != new_traces->size())
-        return false;
-    if (logged_total != new_nodes->size() + new_edges->size() + new_variables->size() + new_factors->size() +
-                            new_evidence->size() + new_traces->size())
-        return false;
-    if (!dense(*new_nodes, next_node_id) || !dense(*new_edges, next_edge_id) ||
-        !dense(*new_variables, next_variable_id) || !dense(*new_factors, next_factor_id) ||
-        !dense(*new_evidence, next_evidence_id) || !dense(*new_traces, next_trace_id))
-        return false;
-
-    // Check everything the inserts below could refuse, so they cannot fail half way.
-    std::unordered_set<std::string_view> names;
-    auto key_of = [this](std::uint64_t id) { return std::string_view(nodes[id].external_id); };
-    for (const NodeRecord& n : *new_nodes) {
-        if (n.external_id.empty() || !names.insert(n.external_id).second) return false;
-        if (external_ids.find(n.external_id, ExternalIdIndex::hash(n.external_id), key_of)) return false;
-    }
-    std::uint64_t node_limit = next_node_id + new_nodes->size();
-    auto node_will_exist = [&](std::uint64_t id) {
-        return node_exists(id) || (id >= next_node_id && id < node_limit);
-    };
-    for (const EdgeRecord& e : *new_edges)
-        if (!node_will_exist(e.source) || !node_will_exist(e.target)) return false;
-    for (const VariableRecord& v : *new_variables)
-        if (v.owner_id && !node_will_exist(*v.owner_id)) return false;
-    std::uint64_t variable_limit = next_variable_id + new_variables->size();
-    for (const EvidenceRecord& e : *new_evidence)
-        if (!variable_present(*this, e.variable_id) &&
-            !(e.variable_id >= next_variable_id && e.variable_id < variable_limit))
-            return false;
+    auto rows = read_appended_rows(*this, source);
+    if (!rows || !rows_are_logged_appends(*this, *rows) || !rows_fit(*this, *rows)) return false;
 
     // Tables and posteriors are checked against the variables and factors as they will
     // be, so they are read into a graph that borrows the new records' shapes.
@@ -297,34 +328,36 @@ bool GraphCore::refresh_incremental() {
     std::vector<std::optional<FactorRecord>> factors_after = factors;
     variables_after.resize(next_variable_id);  // new ids continue right after the counters
     factors_after.resize(next_factor_id);
-    for (const VariableRecord& v : *new_variables) variables_after.emplace_back(v);
-    for (const FactorRecord& f : *new_factors) factors_after.emplace_back(f);
-    std::unordered_map<std::uint64_t, FactorTableRecord> tables;
-    std::unordered_map<std::uint64_t, std::vector<double>> fresh_posteriors;
+    for (const VariableRecord& v : rows->variables) variables_after.emplace_back(v);
+    for (const FactorRecord& f : rows->factors) factors_after.emplace_back(f);
     Status loaded = ok();
     {
         SwappedIn with_variables(variables_after, variables);
         SwappedIn with_factors(factors_after, factors);
-        loaded = load_tables_and_posteriors(*this, source, tables, fresh_posteriors);
+        loaded = load_tables_and_posteriors(*this, source, rows->tables, rows->posteriors);
     }
     if (!loaded) return false;
+    apply_appended_rows(*rows, std::move(variables_after), std::move(factors_after));
+    return true;
+}
 
-    // Nothing below can fail.
-    for (const NodeRecord& n : *new_nodes) (void)insert_node_record(n);
-    for (const EdgeRecord& e : *new_edges) (void)insert_loaded_edge(e);
+void GraphCore::apply_appended_rows(AppendedRows& rows, std::vector<std::optional<VariableRecord>> variables_after,
+                                    std::vector<std::optional<FactorRecord>> factors_after) {
+    // Nothing here can fail: refresh_incremental checked it all.
+    for (const NodeRecord& n : rows.nodes) (void)insert_node_record(n);
+    for (const EdgeRecord& e : rows.edges) (void)insert_loaded_edge(e);
     variables = std::move(variables_after);
     factors = std::move(factors_after);
-    next_variable_id = variable_limit;
-    next_factor_id += new_factors->size();
-    for (EvidenceRecord& e : *new_evidence)
+    next_variable_id += rows.variables.size();
+    next_factor_id += rows.factors.size();
+    for (EvidenceRecord& e : rows.evidence)
         (void)place_in_slot(evidence, next_evidence_id, std::move(e), "evidence");
-    for (TraceRecord& t : *new_traces) (void)place_in_slot(traces, next_trace_id, std::move(t), "trace");
-    factor_tables = std::move(tables);
-    posteriors = std::move(fresh_posteriors);
-    loaded_op_seq = *seq;
+    for (TraceRecord& t : rows.traces) (void)place_in_slot(traces, next_trace_id, std::move(t), "trace");
+    factor_tables = std::move(rows.tables);
+    posteriors = std::move(rows.posteriors);
+    loaded_op_seq = rows.seq;
     // A fresh open holds every edge in the compacted segment.
     if (delta_edge_count() > 0) rebuild_compacted_segment();
-    return true;
 }
 
 // ---------------------------------------------------------------- transaction commit
@@ -332,7 +365,7 @@ bool GraphCore::refresh_incremental() {
 Status GraphCore::commit_transaction_snapshot(const GraphCore& working, std::uint64_t base_next_node_id,
                                               std::uint64_t base_next_edge_id) {
     if (next_node_id != base_next_node_id || next_edge_id != base_next_edge_id)
-        return fail(std::string(kTransactionConflict));
+        return fail(std::string(msg::kTransactionConflict));
     std::vector<NodeRecord> created_nodes;
     std::vector<EdgeRecord> created_edges;
     for (std::uint64_t id = base_next_node_id; id < working.nodes.size(); ++id)
@@ -347,7 +380,7 @@ Status GraphCore::commit_transaction_records(std::vector<NodeRecord> created_nod
                                              std::vector<EdgeRecord> created_edges,
                                              std::uint64_t base_next_node_id, std::uint64_t base_next_edge_id) {
     if (next_node_id != base_next_node_id || next_edge_id != base_next_edge_id)
-        return fail(std::string(kTransactionConflict));
+        return fail(std::string(msg::kTransactionConflict));
     // The file and memory must take the same records: refuse here anything the memory
     // inserts would, before the file is touched.
     std::unordered_set<std::string_view> names;

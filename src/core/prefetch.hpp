@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "core/graph.hpp"  // EdgeIdRange, EdgeSlot
+#include "core/graph.hpp"
 
 namespace qm {
 

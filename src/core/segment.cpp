@@ -1,17 +1,12 @@
-// Building the compacted CSR segment from the edge table, and the rule that decides when.
-#include "core/graph.hpp"
-#include "core/messages.hpp"
-#include "sqlite/graph_store.hpp"
+#include "core/segment.hpp"
 
 namespace qm {
 
 namespace {
 
-constexpr std::uint64_t kDeltaLimit = 1024;
-
 // Counting sort of live edges by endpoint: one pass to count, one to place. Walking edges
 // in ascending id order keeps each node's slice ascending.
-void build_side(const std::vector<EdgeSlot>& edges, std::uint64_t n, bool outgoing,
+void build_side(std::span<const EdgeSlot> edges, std::uint64_t n, bool outgoing,
                 std::vector<std::uint64_t>& offsets, std::vector<std::uint64_t>& ids) {
     offsets.assign(n + 1, 0);
     for (const EdgeSlot& e : edges) {
@@ -30,44 +25,53 @@ void build_side(const std::vector<EdgeSlot>& edges, std::uint64_t n, bool outgoi
     }
 }
 
+bool valid_side(const std::vector<std::uint64_t>& offsets, std::size_t edge_len, std::uint64_t node_count) {
+    if (offsets.empty() || offsets.size() - 1 != node_count) return false;
+    if (offsets.front() != 0 || offsets.back() != edge_len) return false;
+    for (std::size_t i = 1; i < offsets.size(); ++i)
+        if (offsets[i] < offsets[i - 1]) return false;
+    return true;
+}
+
+// With the slice bounds checked first, this never reads outside the arrays.
+bool side_matches(std::span<const EdgeSlot> edges, const std::vector<std::uint64_t>& offsets,
+                  const std::vector<std::uint64_t>& ids, bool outgoing) {
+    for (std::size_t v = 0; v + 1 < offsets.size(); ++v) {
+        bool first = true;
+        std::uint64_t previous = 0;
+        for (std::uint64_t i = offsets[v]; i < offsets[v + 1]; ++i) {
+            std::uint64_t id = ids[i];
+            if (id >= edges.size() || !edges[id].occupied()) return false;
+            const EdgeSlot& e = edges[id];
+            if ((outgoing ? e.source : e.target) != v) return false;
+            if (!first && id <= previous) return false;
+            first = false;
+            previous = id;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-void GraphCore::rebuild_compacted_segment() {
+bool ComputeSegment::valid_shape(std::uint64_t node_count, std::uint64_t edge_count) const {
+    return valid_side(out_offsets, out_edges.size(), node_count) &&
+           valid_side(in_offsets, in_edges.size(), node_count) && out_edges.size() == edge_count &&
+           in_edges.size() == edge_count;
+}
+
+ComputeSegment build_segment(std::span<const EdgeSlot> edges, std::uint64_t node_count) {
     ComputeSegment seg;
-    std::uint64_t n = nodes.size();
-    build_side(edges, n, true, seg.out_offsets, seg.out_edges);
-    build_side(edges, n, false, seg.in_offsets, seg.in_edges);
-    compacted_segment = std::move(seg);
-    clear_delta_segments();
+    build_side(edges, node_count, true, seg.out_offsets, seg.out_edges);
+    build_side(edges, node_count, false, seg.in_offsets, seg.in_edges);
+    return seg;
 }
 
-void GraphCore::clear_delta_segments() {
-    std::size_t n = nodes.size();
-    delta_out.assign(n, {});
-    delta_in.assign(n, {});
-    delta_out.shrink_to_fit();
-    delta_in.shrink_to_fit();
-    delta_edges_ = 0;
-}
-
-Status GraphCore::compact_segments() {
-    if (store) QM_CHECK(ensure_store_current());
-    rebuild_compacted_segment();
-    if (store) QM_CHECK(store->save_segment(compacted_segment, nodes.size(), live_edges_));
-    return ok();
-}
-
-bool GraphCore::compaction_due() const {
-    std::uint64_t d = delta_edges_;
-    std::uint64_t c = compacted_segment.out_edges.size();
-    if (c == 0) return d > kDeltaLimit;
-    return d > kDeltaLimit || 4 * d > c;
-}
-
-void GraphCore::apply_compaction_rule_after_commit() {
-    if (!store || !compaction_due()) return;
-    auto status = compact_segments();
-    if (!status) warnings.push_back(std::move(status.error()));
+bool segment_matches_edges(const ComputeSegment& segment, std::span<const EdgeSlot> edges,
+                           std::uint64_t node_count, std::uint64_t live_edges) {
+    return segment.valid_shape(node_count, live_edges) &&
+           side_matches(edges, segment.out_offsets, segment.out_edges, true) &&
+           side_matches(edges, segment.in_offsets, segment.in_edges, false);
 }
 
 }  // namespace qm

@@ -93,10 +93,10 @@ Result<std::vector<std::uint64_t>> frontier(const GraphCore& g, std::span<const 
 Result<std::vector<Seed>> propagate(const GraphCore& g, std::span<const Seed> seeds, std::uint64_t steps,
                                     std::string_view edge_property, double damping,
                                     const std::optional<std::string>& edge_type) {
-    if (!(damping >= 0.0 && damping <= 1.0)) return fail("damping must be between 0.0 and 1.0");
+    if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDampingRange));
     for (const auto& [node, p] : seeds) {
         if (!g.node_exists(node)) return fail(msg::node_not_found(node));
-        if (!std::isfinite(p) || p < 0.0) return fail("seed probabilities must be finite and non-negative");
+        if (!std::isfinite(p) || p < 0.0) return fail(std::string(msg::kSeedProbabilities));
     }
     const std::size_t n = g.nodes.size();
     ScratchLease<NodeValues> scores, current, next;

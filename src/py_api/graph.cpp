@@ -6,6 +6,7 @@
 #include "py_api/handles.hpp"
 #include "py_api/methods.hpp"
 #include "py_api/types.hpp"
+#include "sqlite/open_graph.hpp"
 
 namespace qm::py {
 
@@ -32,7 +33,7 @@ PyObject* construct(PyTypeObject* type, PyObject* path, bool path_required) {
     if (path == Py_None && !path_required) return new_graph_object(type, GraphCore());
     std::string text;
     if (!to_text(path, "path", text)) return nullptr;
-    auto core = GraphCore::open(text);
+    auto core = open_graph_file(text);
     if (!core) return raise_runtime_error(core.error());
     return new_graph_object(type, std::move(*core));
 }

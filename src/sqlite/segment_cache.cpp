@@ -1,13 +1,11 @@
-// The binary form of a compute segment and the checks a cached segment must pass before
-// the graph trusts it. Everything here treats its input as hostile: the file beside the
-// database may be truncated, stale, foreign or crafted.
+// The binary form of a compute segment. Decoding treats its input as hostile: the file
+// beside the database may be truncated, stale, foreign or crafted. Whether a well-formed
+// segment also fits the graph is the core's check.
 #include "sqlite/segment_cache.hpp"
 
 #include <array>
 #include <cstring>
 #include <limits>
-
-#include "core/graph.hpp"
 
 namespace qm {
 
@@ -79,37 +77,6 @@ private:
     std::size_t pos_ = 0;
 };
 
-bool valid_side(const std::vector<std::uint64_t>& offsets, std::size_t edge_len,
-                std::uint64_t node_count) {
-    if (offsets.empty() || offsets.size() - 1 != node_count) return false;
-    if (offsets.front() != 0 || offsets.back() != edge_len) return false;
-    for (std::size_t i = 1; i < offsets.size(); ++i)
-        if (offsets[i] < offsets[i - 1]) return false;
-    return true;
-}
-
-// Every id under node v must be a live edge whose endpoint on this side is v, strictly
-// ascending. With the slice bounds checked first, this never reads outside the arrays.
-bool side_matches(const GraphCore& graph, const std::vector<std::uint64_t>& offsets,
-                  const std::vector<std::uint64_t>& ids, bool outgoing) {
-    if (!valid_side(offsets, ids.size(), graph.nodes.size())) return false;
-    if (ids.size() != graph.edge_count()) return false;
-    for (std::size_t v = 0; v + 1 < offsets.size(); ++v) {
-        bool first = true;
-        std::uint64_t previous = 0;
-        for (std::uint64_t i = offsets[v]; i < offsets[v + 1]; ++i) {
-            std::uint64_t id = ids[i];
-            if (!graph.edge_exists(id)) return false;
-            const EdgeSlot& e = graph.edges[id];
-            if ((outgoing ? e.source : e.target) != v) return false;
-            if (!first && id <= previous) return false;
-            first = false;
-            previous = id;
-        }
-    }
-    return true;
-}
-
 }  // namespace
 
 std::vector<std::uint8_t> segment_to_bytes(const ComputeSegment& segment) {
@@ -140,20 +107,8 @@ std::optional<ComputeSegment> segment_from_bytes(std::span<const std::uint8_t> b
         !r.array(segment.in_offsets) || !r.array(segment.in_edges))
         return std::nullopt;
     if (r.remaining() != 0) return std::nullopt;
-    if (!validate_segment(segment, node_count, edge_count)) return std::nullopt;
+    if (!segment.valid_shape(node_count, edge_count)) return std::nullopt;
     return segment;
-}
-
-bool validate_segment(const ComputeSegment& segment, std::uint64_t node_count,
-                      std::uint64_t edge_count) {
-    return valid_side(segment.out_offsets, segment.out_edges.size(), node_count) &&
-           valid_side(segment.in_offsets, segment.in_edges.size(), node_count) &&
-           segment.out_edges.size() == edge_count && segment.in_edges.size() == edge_count;
-}
-
-bool segment_matches_graph(const GraphCore& graph, const ComputeSegment& segment) {
-    return side_matches(graph, segment.out_offsets, segment.out_edges, true) &&
-           side_matches(graph, segment.in_offsets, segment.in_edges, false);
 }
 
 }  // namespace qm

@@ -14,16 +14,12 @@
 
 namespace qm {
 
-class GraphCore;
-
 // The binary form: magic "QMSEG001", node count, then the four arrays as
 // (u64 length, u64 values...), all little-endian.
 std::vector<std::uint8_t> segment_to_bytes(const ComputeSegment& segment);
 // None when the bytes are malformed or disagree with the expected counts.
 std::optional<ComputeSegment> segment_from_bytes(std::span<const std::uint8_t> bytes,
                                                  std::uint64_t node_count, std::uint64_t edge_count);
-bool validate_segment(const ComputeSegment& segment, std::uint64_t node_count,
-                      std::uint64_t edge_count);
 
 std::string segment_directory(std::string_view db_path);
 std::string segment_manifest_path(std::string_view db_path);
@@ -33,9 +29,5 @@ std::string segment_manifest_path(std::string_view db_path);
                                         std::uint64_t node_count, std::uint64_t edge_count);
 std::optional<ComputeSegment> load_segment_files(std::string_view db_path, std::uint64_t node_count,
                                                  std::uint64_t edge_count);
-
-// A cached segment may be used only if every edge id in it names a live edge listed under
-// its own source (outgoing) or target (incoming), ascending within each node.
-bool segment_matches_graph(const GraphCore& graph, const ComputeSegment& segment);
 
 }  // namespace qm

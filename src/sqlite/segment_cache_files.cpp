@@ -10,6 +10,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "core/messages.hpp"
 #include "sqlite/segment_cache.hpp"
 
 namespace qm {
@@ -229,12 +230,12 @@ Status save_segment_files(std::string_view db_path, const ComputeSegment& segmen
                           std::uint64_t node_count, std::uint64_t edge_count) {
     std::string dir = segment_directory(db_path);
     if (int err = create_directories(dir))
-        return fail("failed to create segment directory " + dir + ": " + os_error_text(err));
+        return fail(msg::segment_save_failed("create segment directory", dir, os_error_text(err)));
 
     std::string data_path = dir + "/" + std::string(kDataName);
     std::vector<std::uint8_t> bytes = segment_to_bytes(segment);
     if (int err = write_file(data_path, bytes))
-        return fail("failed to write segment file " + data_path + ": " + os_error_text(err));
+        return fail(msg::segment_save_failed("write segment file", data_path, os_error_text(err)));
 
     std::string manifest_path = dir + "/" + std::string(kManifestName);
     std::string manifest = "version=" + std::string(kVersion) +
@@ -243,7 +244,7 @@ Status save_segment_files(std::string_view db_path, const ComputeSegment& segmen
                            "\nfile=" + std::string(kDataName) + "\n";
     auto text = std::span(reinterpret_cast<const std::uint8_t*>(manifest.data()), manifest.size());
     if (int err = write_file(manifest_path, text))
-        return fail("failed to write segment manifest " + manifest_path + ": " + os_error_text(err));
+        return fail(msg::segment_save_failed("write segment manifest", manifest_path, os_error_text(err)));
     return ok();
 }
 

@@ -174,7 +174,7 @@ Status write_storage_format(Connection& conn) {
 Status check_names_a_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) return ok();  // refused as such when opened
     if (path.empty() || path == ":memory:" || path.starts_with("file:"))
-        return fail("SQLite path " + qm::quoted(path) + " does not name a database file");
+        return fail(msg::not_a_database_file(path));
     return ok();
 }
 
@@ -216,12 +216,14 @@ Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) 
 
 std::string SqliteStore::path() const { return lossy_utf8(path_); }
 
+Result<std::unique_ptr<GraphStore>> SqliteStore::reopen() const { return open_sqlite_store(path()); }
+
 Result<std::uint64_t> SqliteStore::read_op_seq() {
     QM_TRY(stmt, conn_.prepare("SELECT COALESCE(MAX(seq), 0) FROM op_log;"));
     QM_TRY(row, stmt.step_row());
     if (!row) return std::uint64_t{0};
     std::int64_t v = stmt.column_i64(0);
-    if (v < 0) return fail("negative SQLite integer " + std::to_string(v));
+    if (v < 0) return fail(msg::negative_sqlite_integer(v));
     return static_cast<std::uint64_t>(v);
 }
 

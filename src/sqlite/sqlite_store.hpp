@@ -5,7 +5,7 @@
 #include <string>
 
 #include "core/result.hpp"
-#include "sqlite/graph_store.hpp"
+#include "core/store.hpp"
 
 namespace qm {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <string>
 
-#include "sqlite/graph_store.hpp"
+#include "core/store.hpp"
 #include "sqlite/statement.hpp"
 
 namespace qm {
@@ -42,6 +42,7 @@ public:
                         std::uint64_t edge_count) override;
     Result<std::uint64_t> current_op_seq() override;
     std::string path() const override;
+    Result<std::unique_ptr<GraphStore>> reopen() const override;
 
     Status scan_nodes(const std::function<Status(NodeRecord&)>& f) override;
     Status scan_edges(const std::function<Status(EdgeRecord&)>& f) override;

@@ -1,5 +1,7 @@
 #include "sqlite/statement.hpp"
 
+#include "core/messages.hpp"
+
 #include <sqlite3.h>
 
 #include <cstring>
@@ -96,7 +98,7 @@ std::string sqlite_error(sqlite3* db) {
 
 Status check_sqlite_range(std::uint64_t value) {
     if (value > kSqliteIntegerMax)
-        return fail("value " + std::to_string(value) + " exceeds SQLite INTEGER range");
+        return fail(msg::sqlite_integer_range(value));
     return ok();
 }
 
@@ -107,7 +109,7 @@ Statement::~Statement() {
 }
 
 Status Statement::bind_text(int index, std::string_view text) {
-    if (has_nul(text)) return fail("text contains NUL byte");
+    if (has_nul(text)) return fail(std::string(msg::kTextHasNul));
     // The 64-bit length: an int length would wrap for a text past 2 GiB and store a
     // truncated value instead of reporting that it is too big.
     if (sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8) !=
@@ -134,7 +136,7 @@ Status Statement::bind_null(int index) {
 Status Statement::step_done() {
     int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_DONE) return ok();
-    if (rc == SQLITE_ROW) return fail("SQLite statement returned a row unexpectedly");
+    if (rc == SQLITE_ROW) return fail(std::string(msg::kUnexpectedRow));
     return fail(sqlite_error(db_));
 }
 
@@ -176,15 +178,15 @@ std::string Statement::column_text(int index) const {
 // ---------------------------------------------------------------- Connection
 
 Result<Connection> Connection::open(const std::string& path) {
-    if (has_nul(path)) return fail("SQLite path contains NUL byte");
+    if (has_nul(path)) return fail(std::string(msg::kPathHasNul));
     sqlite3* db = nullptr;
     if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
-        if (!db) return fail("failed to open SQLite database");
+        if (!db) return fail(std::string(msg::kOpenFailed));
         std::string error = sqlite_error(db);
         sqlite3_close(db);
         return fail(std::move(error));
     }
-    if (!db) return fail("failed to open SQLite database");
+    if (!db) return fail(std::string(msg::kOpenFailed));
     return Connection(db);
 }
 
@@ -202,7 +204,7 @@ Connection::~Connection() {
 }
 
 Status Connection::exec(std::string_view sql) {
-    if (has_nul(sql)) return fail("SQL contains NUL byte");
+    if (has_nul(sql)) return fail(std::string(msg::kSqlHasNul));
     std::string text(sql);
     char* message = nullptr;
     if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return ok();
@@ -215,7 +217,7 @@ Status Connection::exec(std::string_view sql) {
 }
 
 Result<Statement> Connection::prepare(std::string_view sql) {
-    if (has_nul(sql)) return fail("SQL contains NUL byte");
+    if (has_nul(sql)) return fail(std::string(msg::kSqlHasNul));
     std::string text(sql);
     sqlite3_stmt* stmt = nullptr;
     if (sqlite3_prepare_v2(db_, text.c_str(), -1, &stmt, nullptr) != SQLITE_OK) {

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "codec/field_codec.hpp"
+#include "core/messages.hpp"
 #include "sqlite/sqlite_store_impl.hpp"
 
 namespace qm {
@@ -11,7 +12,7 @@ namespace {
 
 Result<std::uint64_t> id_column(const Statement& stmt, int index) {
     std::int64_t v = stmt.column_i64(index);
-    if (v < 0) return fail("negative SQLite integer " + std::to_string(v));
+    if (v < 0) return fail(msg::negative_sqlite_integer(v));
     return static_cast<std::uint64_t>(v);
 }
 

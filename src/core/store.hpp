@@ -1,9 +1,12 @@
-// GraphStore: everything the engine asks of persistent storage, in one interface.
-// GraphCore owns at most one store and never issues SQL itself.
+// The storage interfaces the core needs: the segment cache and GraphStore. The core owns
+// these declarations and never constructs an implementation; whoever opens a graph hands
+// one in (src/sqlite holds the only one). GraphCore owns at most one store and never
+// issues SQL itself.
 #pragma once
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,9 +19,21 @@
 
 namespace qm {
 
-class GraphStore {
+// The compacted adjacency saved beside the data, so opening a large graph need not
+// rebuild it. Advisory: the core checks a loaded segment against the graph before use.
+class SegmentCache {
 public:
-    virtual ~GraphStore() = default;
+    virtual ~SegmentCache() = default;
+    // Never an error: an unusable cache is simply absent.
+    virtual std::optional<ComputeSegment> load_segment(std::uint64_t node_count,
+                                                       std::uint64_t edge_count) = 0;
+    [[nodiscard]] virtual Status save_segment(const ComputeSegment& segment,
+                                              std::uint64_t node_count,
+                                              std::uint64_t edge_count) = 0;
+};
+
+class GraphStore : public SegmentCache {
+public:
 
     [[nodiscard]] virtual Status insert_nodes(std::span<const NodeRecord> nodes) = 0;
     [[nodiscard]] virtual Status insert_edges(std::span<const EdgeRecord> edges) = 0;
@@ -40,14 +55,10 @@ public:
                                                   std::span<const double> values) = 0;
     [[nodiscard]] virtual Result<std::vector<EvidenceRecord>> load_evidence() = 0;
     [[nodiscard]] virtual Result<std::vector<TraceRecord>> load_traces() = 0;
-    // Never an error: an unusable cache is simply absent.
-    virtual std::optional<ComputeSegment> load_segment(std::uint64_t node_count,
-                                                       std::uint64_t edge_count) = 0;
-    [[nodiscard]] virtual Status save_segment(const ComputeSegment& segment,
-                                              std::uint64_t node_count,
-                                              std::uint64_t edge_count) = 0;
     [[nodiscard]] virtual Result<std::uint64_t> current_op_seq() = 0;
     virtual std::string path() const = 0;
+    // A fresh connection to the same database, for a refresh that must reload everything.
+    [[nodiscard]] virtual Result<std::unique_ptr<GraphStore>> reopen() const = 0;
 
     // Streams every row in id order to f, reusing one record, so opening a large file
     // never holds all rows at once; f's error ends the scan.
