@@ -4,6 +4,7 @@
 
 #include "core/messages.hpp"
 #include "core/store.hpp"
+#include "core/view.hpp"
 
 namespace qm {
 
@@ -272,91 +273,28 @@ void GraphCore::place_edge(const EdgeRecord& record, bool to_delta) {
 }
 
 // ---------------------------------------------------------------- lookups
+// The view holds the read logic; the live graph is the view at its own ends.
 
-std::optional<NodeRecord> GraphCore::get_node(std::uint64_t id) const {
-    if (!node_exists(id)) return std::nullopt;
-    const NodeSlot& slot = nodes[id];
-    NodeRecord rec;
-    rec.id = id;
-    rec.external_id = slot.external_id;
-    rec.labels.reserve(slot.label_count);
-    for (Symbol sym : labels_of(id)) rec.labels.emplace_back(symbols->text(sym));
-    rec.properties = unpack_properties(slot.props, *symbols);
-    return rec;
-}
-
-std::optional<EdgeRecord> GraphCore::get_edge(std::uint64_t id) const {
-    if (!edge_exists(id)) return std::nullopt;
-    const EdgeSlot& slot = edges[id];
-    EdgeRecord rec;
-    rec.id = id;
-    rec.source = slot.source;
-    rec.target = slot.target;
-    rec.edge_type = std::string(symbols->text(slot.type));
-    rec.properties = unpack_properties(slot.props, *symbols);
-    return rec;
-}
-
+std::optional<NodeRecord> GraphCore::get_node(std::uint64_t id) const { return GraphView(*this).get_node(id); }
+std::optional<EdgeRecord> GraphCore::get_edge(std::uint64_t id) const { return GraphView(*this).get_edge(id); }
 std::optional<std::uint64_t> GraphCore::get_node_id(std::string_view external_id) const {
-    if (external_id.empty()) return std::nullopt;
-    auto key_of = [this](std::uint64_t id) { return external_id_of(id); };
-    return external_ids.find(external_id, ExternalIdIndex::hash(external_id), key_of);
+    return GraphView(*this).get_node_id(external_id);
 }
-
-std::vector<std::uint64_t> GraphCore::node_ids() const {
-    std::vector<std::uint64_t> out;
-    out.reserve(live_nodes_);
-    for (std::uint64_t i = 0; i < nodes.size(); ++i)
-        if (nodes[i].occupied()) out.push_back(i);
-    return out;
-}
-
-std::vector<std::uint64_t> GraphCore::edge_ids() const {
-    std::vector<std::uint64_t> out;
-    out.reserve(live_edges_);
-    for (std::uint64_t i = 0; i < edges.size(); ++i)
-        if (edges[i].occupied()) out.push_back(i);
-    return out;
-}
-
-namespace {
-
-std::vector<std::uint64_t> ids_under(const std::unordered_map<Symbol, IdSet>& index,
-                                     const SymbolTable& symbols, std::string_view text) {
-    auto sym = symbols.find(text);
-    if (!sym) return {};
-    auto it = index.find(*sym);
-    if (it == index.end()) return {};
-    auto ids = it->second.ids();
-    return {ids.begin(), ids.end()};
-}
-
-}  // namespace
-
+std::vector<std::uint64_t> GraphCore::node_ids() const { return GraphView(*this).node_ids(); }
+std::vector<std::uint64_t> GraphCore::edge_ids() const { return GraphView(*this).edge_ids(); }
 std::vector<std::uint64_t> GraphCore::nodes_with_label(std::string_view label) const {
-    return ids_under(label_index, *symbols, label);
+    return GraphView(*this).nodes_with_label(label);
 }
-
 std::vector<std::uint64_t> GraphCore::edges_by_type(std::string_view edge_type) const {
-    return ids_under(edge_type_index, *symbols, edge_type);
+    return GraphView(*this).edges_by_type(edge_type);
 }
-
-std::vector<std::uint64_t> GraphCore::nodes_with_property(
-    std::string_view key, const std::optional<PropertyValue>& value) const {
-    auto sym = symbols->find(key);
-    if (!value) return node_property_index.with_key(sym);
-    return node_property_index.with_value(sym, *value, [&](std::uint64_t id, ValueView& out) {
-        return find_property(nodes[id].props, *sym, out);
-    });
+std::vector<std::uint64_t> GraphCore::nodes_with_property(std::string_view key,
+                                                          const std::optional<PropertyValue>& value) const {
+    return GraphView(*this).nodes_with_property(key, value);
 }
-
-std::vector<std::uint64_t> GraphCore::edges_with_property(
-    std::string_view key, const std::optional<PropertyValue>& value) const {
-    auto sym = symbols->find(key);
-    if (!value) return edge_property_index.with_key(sym);
-    return edge_property_index.with_value(sym, *value, [&](std::uint64_t id, ValueView& out) {
-        return find_property(edges[id].props, *sym, out);
-    });
+std::vector<std::uint64_t> GraphCore::edges_with_property(std::string_view key,
+                                                          const std::optional<PropertyValue>& value) const {
+    return GraphView(*this).edges_with_property(key, value);
 }
 
 // ---------------------------------------------------------------- lifecycle
