@@ -99,7 +99,8 @@ def test_a_tree_is_exact_against_enumeration():
             g.add_factor_table(fvs, values)
     g.add_evidence(4, {"state": "true"})
     exact = brute_force(cards, priors, factors, {4: 1})
-    r = g.belief_propagation(tolerance=1e-13, max_iters=100000)
+    # Stored evidence alone would seed the region with the leaf; ask about every variable.
+    r = g.belief_propagation(list(range(5)), tolerance=1e-13, max_iters=100000)
     assert r["converged"]
     for v in range(5):
         names = ["false", "true"] if cards[v] == 2 else ["s0", "s1", "s2"]
@@ -159,6 +160,12 @@ def test_iteration_warnings():
     near = (10 * k) // 9
     assert g.belief_propagation(max_iters=near)["warnings"] == [f"belief propagation used {k} of {near} configured iterations"]
     assert g.belief_propagation(max_iters=near + 1)["warnings"] == []
+    # Damping 1 keeps every message: each pass would repeat the last, however many are asked.
+    huge = 10**18
+    r = g.belief_propagation(max_iters=huge, damping=1.0)
+    assert (r["iterations"], r["messages_updated"], r["converged"]) == (huge, huge, False)
+    assert r["warnings"] == [f"belief propagation did not converge within {huge} iterations",
+                             f"belief propagation used {huge} of {huge} configured iterations"]
     # An empty model needs no pass at all to be converged.
     assert _quillmere.Graph().belief_propagation(max_iters=0)["converged"] is True
 
@@ -223,8 +230,9 @@ def test_evidence_impossible_under_every_parent_state():
     a = g.add_variable("binary")
     b = g.add_variable("binary")
     g.add_cpd(b, [a], [1.0, 0.0, 1.0, 0.0])
+    # Undamped, the one-hot message replaces the uniform one and leaves the parent no mass.
     with pytest.raises(ValueError, match="^distribution must have positive finite mass$"):
-        g.belief_propagation(evidence={b: "true"})
+        g.belief_propagation(evidence={b: "true"}, damping=0.0)
 
 
 def test_prior_errors_reach_the_caller_and_a_factor_without_table_is_inert():

@@ -23,7 +23,8 @@ def prob(p):
     (2, [(0, 1, "t", {"w": "0.25"})], {0: 2.0}, {"edge_property": "w"}, {0: 2.0, 1: 0.5}),
     # radius 0: the seeds; damping 0: the seeds plus zeros one step out
     (3, [(0, 1), (1, 2)], {0: 1.0}, {"radius": 0}, {0: 1.0}),
-    (3, [(0, 1), (1, 2)], {0: 1.0}, {"damping": 0.0}, {0: 1.0, 1: 0.0}),
+    (3, [(0, 1), (1, 2)], {0: 1.0}, {"damping": 0.0, "radius": 1}, {0: 1.0, 1: 0.0}),
+    (3, [(0, 1), (1, 2)], {0: 1.0}, {"damping": 0.0}, {0: 1.0, 1: 0.0, 2: 0.0}),
     # forward only; a zero weight still reports the node it reached
     (2, [(1, 0)], {0: 1.0}, {}, {0: 1.0}),
     (2, [(0, 1, "t", prob(0))], {0: 1.0}, {}, {0: 1.0, 1: 0.0}),

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numeric>
 
@@ -197,9 +198,18 @@ Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tol
         damped.resize(card);
         for (std::size_t s = 0; s < card; ++s) damped[s] = damping * stored[s] + (1.0 - damping) * cand[s];
         QM_CHECK(normalize_in_place(damped));
+        out.max_residual = held;
+        if (std::memcmp(damped.data(), stored, card * sizeof(double)) == 0) {
+            // The update changed nothing (damping 1 keeps the old message), so every later
+            // pass would pick and apply the same one: the run ends as max_iters passes would
+            // end it, without spinning through them.
+            out.iterations = out.messages_updated = max_iters;
+            if (observer)
+                for (std::uint64_t p = pass; p <= max_iters; ++p) observer->applied(kind, factors_[edge.factor].id, edge.variable);
+            return out;
+        }
         std::copy(damped.begin(), damped.end(), stored);
         out.messages_updated = pass;
-        out.max_residual = held;
         if (observer) observer->applied(kind, factors_[edge.factor].id, edge.variable);
         if (pass >= max_iters) return out;
 
