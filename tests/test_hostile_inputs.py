@@ -271,6 +271,28 @@ job = st.one_of(
                   "extra": values}),
     hostile, values)
 
+where_filter = st.one_of(
+    st.fixed_dictionaries({"property": st.one_of(texts, hostile)}, optional={
+        "op": st.one_of(st.sampled_from(["eq", "ne", "lt", "gte", "in", "contains"]), texts, hostile),
+        "value": st.one_of(prop_values, st.lists(prop_values, max_size=3), values)}),
+    hostile, values)
+common_pattern = {"id": st.one_of(id_ints, hostile), "properties": prop_dicts,
+                  "where": st.one_of(st.lists(where_filter, max_size=2), hostile, values)}
+node_pattern = st.fixed_dictionaries({"node": st.one_of(st.sampled_from(["a", "b"]), texts, hostile)}, optional={
+    "external_id": st.one_of(texts, hostile), "labels": text_lists, **common_pattern})
+edge_pattern = st.fixed_dictionaries({}, optional={
+    "edge": st.one_of(st.none(), st.sampled_from(["e", "a"]), texts), "type": st.one_of(text_args, hostile),
+    "direction": st.one_of(text_args, hostile), **common_pattern})
+query_spec = st.one_of(
+    st.fixed_dictionaries({"match": st.one_of(
+        st.lists(st.sampled_from([0, 1]), min_size=1, max_size=5).flatmap(
+            lambda kinds: st.tuples(*[st.one_of(node_pattern if i % 2 == 0 else edge_pattern, hostile)
+                                      for i, _ in enumerate(kinds)]).map(list)),
+        hostile, values)},
+        optional={"return": text_lists, "limit": st.one_of(st.none(), id_ints, hostile)}),
+    hostile, values)
+
+
 BY_PARAMETER = {
     "node_id": id_ints, "edge_id": id_ints, "start": id_ints, "target": id_ints, "source": id_ints,
     "hops": st.one_of(id_ints, count_ints), "max_depth": st.one_of(st.none(), id_ints),
@@ -281,11 +303,20 @@ BY_PARAMETER = {
     "value": st.one_of(prop_values, values), "labels": text_lists, "properties": prop_dicts,
     "starts": id_lists, "nodes": id_lists,
     "damping": st.one_of(st.floats(), st.integers(-2, 2), hostile), "tolerance": st.one_of(st.none(), st.floats()),
-    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile), st.one_of(st.floats(), hostile), max_size=4),
+    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile.filter(lambda k: k.__hash__ is not None)),
+                                       st.one_of(st.floats(), hostile), max_size=4),
                        hostile, values),
     "records": st.one_of(st.lists(st.one_of(node_record, edge_record), max_size=5), st.tuples(node_record),
                          hostile, values),
     "jobs": st.one_of(st.lists(job, max_size=4), hostile, values),
+    "variable_id": id_ints, "factor_id": id_ints, "evidence_id": id_ints, "trace_id": id_ints,
+    "owner_id": st.one_of(st.none(), id_ints), "domain": st.one_of(text_args, st.just("binary")),
+    "states": text_lists, "prior": prop_dicts, "posterior": prop_dicts, "parameters": prop_dicts,
+    "payload": prop_dicts, "function": text_args, "input_variables": id_lists,
+    "output_variables": id_lists, "variables": id_lists, "parent_variables": id_lists,
+    "values": st.one_of(st.lists(st.one_of(st.floats(), st.integers(-1, 2), hostile), max_size=6),
+                        st.just([0.5, 0.5, 0.5, 0.5]), texts, hostile, values),
+    "spec": query_spec,
 }
 
 
@@ -320,6 +351,11 @@ def build_graph(path=None):
     g.add_edges([{"source": 1, "target": 2, "edge_type": "u", "properties": {"probability": "x", "w": -1}},
                  {"source": 2, "target": 2, "edge_type": "t"},
                  {"source": 0, "target": 1, "edge_type": "t", "properties": {"w": 2}}])
+    g.add_variable("binary", owner_id=0, prior={"p": 0.3})
+    g.add_variable("level", states=["lo", f"h{odd}i"], posterior={"lo": 2})
+    g.add_cpd(1, [0], [0.5, 0.5, 0.25, 0.75])
+    g.add_evidence(0, {"state": "true"})
+    g.add_trace({"k": odd})
     return g
 
 
@@ -370,8 +406,13 @@ def state_of(h):
             assert h.edges_with_property(k, v) == sorted(edge_values[value_key(k, v)])
     for n in node_ids:
         assert h.neighbors(n) == list(dict.fromkeys(out_of[n]))
+    model = []
+    for count, get in [(h.variable_count, h.get_variable), (h.factor_count, h.get_factor),
+                       (h.evidence_count, h.get_evidence), (h.trace_count, h.get_trace)]:
+        records = [get(i) for i in range(count())]  # ids stay dense: every write takes the next one
+        model.append([{a: getattr(r, a) for a in dir(r) if not a.startswith("_")} for r in records])
     return (node_ids, edge_ids, [repr(n) for n in nodes], [n.properties for n in nodes],
-            [repr(e) for e in edges], [e.properties for e in edges])
+            [repr(e) for e in edges], [e.properties for e in edges], model)
 
 
 def public_methods(obj):

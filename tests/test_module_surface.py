@@ -39,6 +39,17 @@ GRAPH_SIGNATURES = {
     "random_walk": "(start, steps, direction='out', edge_type=None, seed=None)",
     "subgraph": "(nodes, edge_type=None)",
     "compute_batch": "(jobs)",
+    "add_variable": "(domain, owner_id=None, prior=None, posterior=None, states=None)",
+    "add_factor": "(input_variables, output_variables, function, parameters=None)",
+    "add_factor_table": "(variables, values)",
+    "add_cpd": "(variable_id, parent_variables, values)",
+    "get_variable": "(variable_id)", "get_factor": "(factor_id)",
+    "variable_count": "()", "factor_count": "()",
+    "add_evidence": "(variable_id, payload=None)", "add_trace": "(payload=None)",
+    "get_evidence": "(evidence_id)", "get_trace": "(trace_id)",
+    "evidence_count": "()", "trace_count": "()",
+    "posterior": "(variable_id)",
+    "query": "(spec)", "query_schema": "()",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",
@@ -57,6 +68,12 @@ def test_module_attributes():
     assert public - {"_query_dsl_schema"} == set(CLASSES)
     for name in CLASSES:
         assert isinstance(getattr(_quillmere, name), type)
+
+
+def test_module_adds_its_attributes_in_the_stated_order():
+    added = [name for name in vars(_quillmere) if not name.startswith("__")]
+    assert [name for name in added if name != "_query_dsl_schema"] == CLASSES
+    assert isinstance(vars(_quillmere.Graph)["open"], staticmethod)
 
 
 def test_every_method_has_its_published_signature():

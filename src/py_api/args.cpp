@@ -127,6 +127,19 @@ bool to_f64(PyObject* o, std::string_view name, double& out) {
     return true;
 }
 
+bool to_dict_arg(PyObject* o, std::string_view name, DictArg& out) {
+    if (o == Py_None) {
+        out.dict = nullptr;
+        return true;
+    }
+    if (!PyDict_Check(o)) {
+        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'PyDict'");
+        return false;
+    }
+    out.dict = o;
+    return true;
+}
+
 PyObject* py_text(std::string_view text) {
     return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "replace");
 }

@@ -4,14 +4,16 @@
 namespace qm::py {
 
 MethodLists& method_lists() {
+    // Never freed: the classes of every module instance point into these lists.
     static MethodLists* lists = [] {
         auto* l = new MethodLists();
+        add_construction_methods(l->graph);
         add_entity_methods(l->graph, l->snapshot);
         add_traversal_methods(l->graph, l->snapshot);
         add_algorithm_methods(l->graph, l->snapshot);
         add_lifecycle_methods(l->graph, l->snapshot);
-        l->graph.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
-        l->snapshot.push_back(PyMethodDef{nullptr, nullptr, 0, nullptr});
+        add_model_methods(l->graph, l->snapshot);
+        add_query_methods(l->graph, l->snapshot);
         return l;
     }();
     return *lists;

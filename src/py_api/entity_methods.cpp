@@ -10,104 +10,107 @@ namespace qm::py {
 
 namespace {
 
-// The property dict of add_node / add_edge: a dict or None, converted without running
-// Python code, after the graph is taken.
-bool property_arg(Call& c, std::size_t i, PropertyMap& out) {
-    PyObject* o = c.arg(i);
-    if (o != Py_None && !PyDict_Check(o)) {
-        PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-        const char* tn = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
-        if (!tn) PyErr_Clear();
-        raise_argument_type_error(c.name(i), std::string("'") + (tn ? tn : "object") +
-                                                 "' object cannot be converted to 'PyDict'");
-        return false;
-    }
-    return properties_from_py(o, out);
-}
-
-PyObject* add_node(Call& c) {
+struct AddNodeArgs {
     std::optional<std::string> external_id;
     std::vector<std::string> labels;
-    if (!c.optional_text(0, external_id) || !c.text_list(1, labels)) return nullptr;
-    if (!c.is_none(2) && !PyDict_Check(c.arg(2))) {
-        PropertyMap unused;
-        return property_arg(c, 2, unused) ? nullptr : nullptr;
-    }
+    DictArg properties;  // read after the graph is taken
+    static constexpr auto params = declare(param("external_id", &AddNodeArgs::external_id, "None"),
+                                           param("labels", &AddNodeArgs::labels, "None"),
+                                           param("properties", &AddNodeArgs::properties, "None"));
+};
+
+PyObject* add_node(Call& c, AddNodeArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
     PropertyMap props;
-    if (!property_arg(c, 2, props)) return nullptr;
-    auto id = g->add_node(std::move(external_id), std::move(labels), std::move(props));
+    if (!properties_from_py(a.properties.dict, props)) return nullptr;
+    auto id = g->add_node(std::move(a.external_id), std::move(a.labels), std::move(props));
     if (!check(id)) return nullptr;
     return py_u64(*id);
 }
 
-PyObject* add_edge(Call& c) {
-    std::uint64_t source = 0, target = 0;
+struct AddEdgeArgs {
+    std::uint64_t source = 0;
+    std::uint64_t target = 0;
     std::string edge_type;
-    if (!c.u64(0, source) || !c.u64(1, target) || !c.text(2, edge_type)) return nullptr;
-    if (!c.is_none(3) && !PyDict_Check(c.arg(3))) {
-        PropertyMap unused;
-        return property_arg(c, 3, unused) ? nullptr : nullptr;
-    }
+    DictArg properties;  // read after the graph is taken
+    static constexpr auto params = declare(param("source", &AddEdgeArgs::source),
+                                           param("target", &AddEdgeArgs::target),
+                                           param("edge_type", &AddEdgeArgs::edge_type),
+                                           param("properties", &AddEdgeArgs::properties, "None"));
+};
+
+PyObject* add_edge(Call& c, AddEdgeArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
     PropertyMap props;
-    if (!property_arg(c, 3, props)) return nullptr;
-    auto id = g->add_edge(source, target, std::move(edge_type), std::move(props));
+    if (!properties_from_py(a.properties.dict, props)) return nullptr;
+    auto id = g->add_edge(a.source, a.target, std::move(a.edge_type), std::move(props));
     if (!check(id)) return nullptr;
     return py_u64(*id);
 }
 
-PyObject* add_nodes(Call& c) {
-    std::vector<NewNodeRecord> records;
-    PropertyBatch props;
-    if (!node_records_from_py(c.arg(0), records, props)) return nullptr;
+struct NodeRecordsArgs {
+    NodeRecords records;
+    static constexpr auto params = declare(param("records", &NodeRecordsArgs::records));
+};
+
+struct EdgeRecordsArgs {
+    EdgeRecords records;
+    static constexpr auto params = declare(param("records", &EdgeRecordsArgs::records));
+};
+
+PyObject* add_nodes(Call& c, NodeRecordsArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto ids = g->add_nodes(std::move(records), props);
+    auto ids = g->add_nodes(std::move(a.records.records), a.records.props);
     if (!check(ids)) return nullptr;
     return py_u64_list(*ids);
 }
 
-PyObject* add_edges(Call& c) {
-    std::vector<NewEdgeRecord> records;
-    TextTable types;
-    PropertyBatch props;
-    if (!edge_records_from_py(c.arg(0), records, types, props)) return nullptr;
+PyObject* add_edges(Call& c, EdgeRecordsArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto ids = g->add_edges(std::move(records), types, props);
+    auto ids = g->add_edges(std::move(a.records.records), a.records.types, a.records.props);
     if (!check(ids)) return nullptr;
     return py_u64_list(*ids);
 }
 
-PyObject* get_node(Call& c) {
-    std::uint64_t id = 0;
-    if (!c.u64(0, id)) return nullptr;
+struct NodeIdArgs {
+    std::uint64_t node_id = 0;
+    static constexpr auto params = declare(param("node_id", &NodeIdArgs::node_id));
+};
+
+PyObject* get_node(Call& c, NodeIdArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto rec = g->get_node(id);
-    if (!rec) return raise_not_found("node", id);
+    auto rec = g->get_node(a.node_id);
+    if (!rec) return raise_not_found("node", a.node_id);
     return make_node(c.state(), std::move(*rec));
 }
 
-PyObject* get_edge(Call& c) {
-    std::uint64_t id = 0;
-    if (!c.u64(0, id)) return nullptr;
+struct EdgeIdArgs {
+    std::uint64_t edge_id = 0;
+    static constexpr auto params = declare(param("edge_id", &EdgeIdArgs::edge_id));
+};
+
+PyObject* get_edge(Call& c, EdgeIdArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto rec = g->get_edge(id);
-    if (!rec) return raise_not_found("edge", id);
+    auto rec = g->get_edge(a.edge_id);
+    if (!rec) return raise_not_found("edge", a.edge_id);
     return make_edge(c.state(), std::move(*rec));
 }
 
-PyObject* get_node_id(Call& c) {
+struct ExternalIdArgs {
     std::string external_id;
-    if (!c.text(0, external_id)) return nullptr;
+    static constexpr auto params = declare(param("external_id", &ExternalIdArgs::external_id));
+};
+
+PyObject* get_node_id(Call& c, ExternalIdArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto id = g->get_node_id(external_id);
+    auto id = g->get_node_id(a.external_id);
     if (!id) Py_RETURN_NONE;
     return py_u64(*id);
 }
@@ -146,78 +149,76 @@ PyObject* edge_count(Call& c) {
     return g ? py_u64(g->edge_count()) : nullptr;
 }
 
-PyObject* nodes_with_label(Call& c) {
+struct LabelArgs {
     std::string label;
-    if (!c.text(0, label)) return nullptr;
+    static constexpr auto params = declare(param("label", &LabelArgs::label));
+};
+
+PyObject* nodes_with_label(Call& c, LabelArgs& a) {
     GraphCore* g = c.core();
-    return g ? py_u64_list(g->nodes_with_label(label)) : nullptr;
+    return g ? py_u64_list(g->nodes_with_label(a.label)) : nullptr;
 }
 
-PyObject* edges_by_type(Call& c) {
-    std::string type;
-    if (!c.text(0, type)) return nullptr;
+struct EdgeTypeArgs {
+    std::string edge_type;
+    static constexpr auto params = declare(param("edge_type", &EdgeTypeArgs::edge_type));
+};
+
+PyObject* edges_by_type(Call& c, EdgeTypeArgs& a) {
     GraphCore* g = c.core();
-    return g ? py_u64_list(g->edges_by_type(type)) : nullptr;
+    return g ? py_u64_list(g->edges_by_type(a.edge_type)) : nullptr;
 }
 
-// key text, then value None (key lookup) or a property value (value lookup).
-bool property_query(Call& c, std::string& key, std::optional<PropertyValue>& value) {
-    if (!c.text(0, key)) return false;
-    if (c.is_none(1)) return true;
-    PropertyValue v;
-    if (!property_value_from_py(c.arg(1), v)) return false;
-    value = std::move(v);
-    return true;
-}
-
-PyObject* nodes_with_property(Call& c) {
+// A key lookup (value None) or a value lookup.
+struct PropertyLookupArgs {
     std::string key;
     std::optional<PropertyValue> value;
-    if (!property_query(c, key, value)) return nullptr;
+    static constexpr auto params = declare(param("key", &PropertyLookupArgs::key),
+                                           param("value", &PropertyLookupArgs::value, "None"));
+};
+
+PyObject* nodes_with_property(Call& c, PropertyLookupArgs& a) {
     GraphCore* g = c.core();
-    return g ? py_u64_list(g->nodes_with_property(key, value)) : nullptr;
+    return g ? py_u64_list(g->nodes_with_property(a.key, a.value)) : nullptr;
 }
 
-PyObject* edges_with_property(Call& c) {
-    std::string key;
-    std::optional<PropertyValue> value;
-    if (!property_query(c, key, value)) return nullptr;
+PyObject* edges_with_property(Call& c, PropertyLookupArgs& a) {
     GraphCore* g = c.core();
-    return g ? py_u64_list(g->edges_with_property(key, value)) : nullptr;
+    return g ? py_u64_list(g->edges_with_property(a.key, a.value)) : nullptr;
 }
 
 constexpr auto X = Borrow::Exclusive;
 constexpr auto S = Borrow::Shared;
 
 constexpr MethodDef kWrites[] = {
-    {"add_node", "external_id=None, labels=None, properties=None", X, add_node},
-    {"add_edge", "source, target, edge_type, properties=None", X, add_edge},
-    {"add_nodes", "records", X, add_nodes},
-    {"add_edges", "records", X, add_edges},
+    method<add_node>("add_node", X),
+    method<add_edge>("add_edge", X),
+    method<add_nodes>("add_nodes", X),
+    method<add_edges>("add_edges", X),
 };
 
 constexpr MethodDef kReads[] = {
-    {"get_node", "node_id", S, get_node},
-    {"get_edge", "edge_id", S, get_edge},
-    {"get_node_id", "external_id", S, get_node_id},
-    {"nodes", "", S, nodes},
-    {"edges", "", S, edges},
-    {"node_ids", "", S, node_ids},
-    {"edge_ids", "", S, edge_ids},
-    {"node_count", "", S, node_count},
-    {"edge_count", "", S, edge_count},
-    {"nodes_with_label", "label", S, nodes_with_label},
-    {"edges_by_type", "edge_type", S, edges_by_type},
-    {"nodes_with_property", "key, value=None", S, nodes_with_property},
-    {"edges_with_property", "key, value=None", S, edges_with_property},
+    method<get_node>("get_node", S),
+    method<get_edge>("get_edge", S),
+    method<get_node_id>("get_node_id", S),
+    method<nodes>("nodes", S),
+    method<edges>("edges", S),
+    method<node_ids>("node_ids", S),
+    method<edge_ids>("edge_ids", S),
+    method<node_count>("node_count", S),
+    method<edge_count>("edge_count", S),
+    method<nodes_with_label>("nodes_with_label", S),
+    method<edges_by_type>("edges_by_type", S),
+    method<nodes_with_property>("nodes_with_property", S),
+    method<edges_with_property>("edges_with_property", S),
 };
 
 }  // namespace
 
-void add_entity_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot) {
-    append_methods<kWrites, std::size(kWrites), Owner::Graph>(graph);
-    append_methods<kReads, std::size(kReads), Owner::Graph>(graph);
-    append_methods<kReads, std::size(kReads), Owner::Snapshot>(snapshot);
+void add_entity_methods(MethodList& graph, MethodList& snapshot) {
+    graph.add<GraphClass, kWrites>();
+    graph.add<GraphClass, kReads>();
+    snapshot.add<SnapshotClass, kReads>();
 }
 
 }  // namespace qm::py

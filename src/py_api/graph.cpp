@@ -1,6 +1,7 @@
 // The Graph class: construction (Graph(path=None), Graph.open(path)), the drop rule for
 // foreign threads, and the assembly of its method list.
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/handles.hpp"
@@ -17,8 +18,7 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
     if (!self) return nullptr;
     auto* g = reinterpret_cast<GraphObject*>(self);
     new (&g->cell) std::shared_ptr<GraphCell>();
-    g->thread = current_thread_token();
-    g->flag = BorrowFlag{};
+    g->handle = new_handle_state();
     try {
         g->cell = std::make_shared<GraphCell>(GraphCell{std::move(core), BorrowFlag{}});
     } catch (...) {
@@ -28,23 +28,36 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
     return self;
 }
 
-// Graph(path) and Graph.open(path): None is an in-memory graph, text opens the file.
-PyObject* construct(PyTypeObject* type, PyObject* path, bool path_required) {
-    if (path == Py_None && !path_required) return new_graph_object(type, GraphCore());
-    std::string text;
-    if (!to_text(path, "path", text)) return nullptr;
-    auto core = open_graph_file(text);
+// None is an in-memory graph, text opens the file.
+PyObject* construct(PyTypeObject* type, const std::optional<std::string>& path) {
+    if (!path) return new_graph_object(type, GraphCore());
+    auto core = open_graph_file(*path);
     if (!core) return raise_runtime_error(core.error());
     return new_graph_object(type, std::move(*core));
 }
 
-const Signature& ctor_signature() {
-    static Signature sig = make_signature("Graph", "Graph", "path=None", false);
-    return sig;
+struct GraphArgs {
+    std::optional<std::string> path;
+    static constexpr auto params = declare(param("path", &GraphArgs::path, "None"));
+};
+
+struct OpenArgs {
+    std::string path;
+    static constexpr auto params = declare(param("path", &OpenArgs::path));
+};
+
+// Graph.open(path): a static method, so self is the type.
+PyObject* open_impl(Call& c, OpenArgs& a) {
+    return construct(reinterpret_cast<PyTypeObject*>(c.self()), std::move(a.path));
 }
 
-const Signature& open_signature() {
-    static Signature sig = make_signature("Graph.open", "open", "path", false);
+constexpr MethodDef kConstruction[] = {
+    method<open_impl>("open", Borrow::Shared, kStatic),
+};
+
+const Signature& ctor_signature() {
+    static const Signature sig = make_signature("Graph", "Graph", detail::kParamTexts<GraphArgs>.data(),
+                                                detail::kParamTexts<GraphArgs>.size(), false);
     return sig;
 }
 
@@ -67,18 +80,9 @@ PyObject* graph_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         }
         PyObject* resolved[1];
         if (!parse_arguments(ctor_signature(), flat.data(), nargs, kwnames.get(), resolved)) return nullptr;
-        return construct(type, resolved[0], false);
-    } catch (...) {
-        return raise_from_current_exception();
-    }
-}
-
-PyObject* graph_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    try {
-        PyObject* resolved[1];
-        if (!parse_arguments(open_signature(), args, nargs, kwnames, resolved)) return nullptr;
-        ModuleState* st = state_of_module(module);
-        return construct(reinterpret_cast<PyTypeObject*>(st->graph_type), resolved[0], true);
+        GraphArgs a;
+        if (!convert_params(resolved, a)) return nullptr;
+        return construct(type, a.path);
     } catch (...) {
         return raise_from_current_exception();
     }
@@ -87,11 +91,11 @@ PyObject* graph_open(PyObject* module, PyObject* const* args, Py_ssize_t nargs, 
 void graph_dealloc(PyObject* self) {
     auto* g = reinterpret_cast<GraphObject*>(self);
     PyTypeObject* type = Py_TYPE(self);
-    if (g->thread != current_thread_token()) {
+    if (g->handle.thread != current_thread_token()) {
         // Dropping the graph here could close its store on the wrong thread: leak it instead.
         new std::shared_ptr<GraphCell>(std::move(g->cell));
         PyObject* exc = PyErr_GetRaisedException();
-        raise_runtime_error("quillmere::Graph is unsendable, but is being dropped on another thread");
+        raise_runtime_error(msg::unsendable_drop(GraphClass::kTypeName));
         PyErr_WriteUnraisable(nullptr);
         PyErr_SetRaisedException(exc);
     }
@@ -102,29 +106,18 @@ void graph_dealloc(PyObject* self) {
 
 }  // namespace
 
+void add_construction_methods(MethodList& graph) { graph.add<GraphClass, kConstruction>(); }
+
 PyObject* make_graph_type(PyObject* module) {
     PyType_Slot slots[] = {
         {Py_tp_new, reinterpret_cast<void*>(graph_new)},
         {Py_tp_dealloc, reinterpret_cast<void*>(graph_dealloc)},
-        {Py_tp_methods, method_lists().graph.data()},
-        {Py_tp_doc, const_cast<char*>("Graph(path=None)\n--\n\n")},
+        {Py_tp_doc, const_cast<char*>(ctor_signature().doc.c_str())},
         {0, nullptr},
     };
-    PyType_Spec spec = {"_quillmere.Graph", sizeof(GraphObject), 0, Py_TPFLAGS_DEFAULT, slots};
-    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &spec, nullptr));
-    if (!type) return nullptr;
-    static PyMethodDef open_def = {"open",
-                                   reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(graph_open)),
-                                   METH_FASTCALL | METH_KEYWORDS, nullptr};
-    open_def.ml_doc = open_signature().doc.c_str();
-    PyRef fn = PyRef::steal(PyCFunction_NewEx(&open_def, module, nullptr));
-    if (!fn) return nullptr;
-    PyRef sm = PyRef::steal(PyStaticMethod_New(fn.get()));
-    if (!sm || PyObject_SetAttrString(type.get(), "open", sm.get()) < 0) return nullptr;
-    // Immutable from here on, like the other classes; set only after `open` is attached.
-    reinterpret_cast<PyTypeObject*>(type.get())->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
-    PyType_Modified(reinterpret_cast<PyTypeObject*>(type.get()));
-    return type.release();
+    PyType_Spec spec = {"_quillmere.Graph", sizeof(GraphObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE, slots};
+    return new_class(module, spec, method_lists().graph);
 }
 
 }  // namespace qm::py

@@ -4,22 +4,25 @@
 
 #include "py_api/pyref.hpp"
 
-#include <vector>
+#include "py_api/methods.hpp"
 
 namespace qm::py {
 
 struct MethodLists {
-    std::vector<PyMethodDef> graph;     // null-terminated
-    std::vector<PyMethodDef> snapshot;  // null-terminated
+    MethodList graph;
+    MethodList snapshot;
 };
 
 // Built once per process from the tables below, in a fixed order.
 MethodLists& method_lists();
 
 // Each adds its methods to the Graph list and, where it has read methods, the snapshot list.
-void add_entity_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
-void add_traversal_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
-void add_algorithm_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
-void add_lifecycle_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot);
+void add_construction_methods(MethodList& graph);
+void add_entity_methods(MethodList& graph, MethodList& snapshot);
+void add_traversal_methods(MethodList& graph, MethodList& snapshot);
+void add_algorithm_methods(MethodList& graph, MethodList& snapshot);
+void add_lifecycle_methods(MethodList& graph, MethodList& snapshot);
+void add_model_methods(MethodList& graph, MethodList& snapshot);
+void add_query_methods(MethodList& graph, MethodList& snapshot);
 
 }  // namespace qm::py

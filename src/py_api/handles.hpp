@@ -23,18 +23,23 @@ struct GraphCell {
     BorrowFlag flag;
 };
 
-struct GraphObject {
-    PyObject_HEAD
-    std::shared_ptr<GraphCell> cell;
+// What every thread-bound handle carries: its creator's thread token and the borrow state
+// of the handle itself (the cell, when shared, has its own).
+struct HandleState {
     unsigned long thread;
     BorrowFlag flag;
 };
 
+struct GraphObject {
+    PyObject_HEAD
+    HandleState handle;
+    std::shared_ptr<GraphCell> cell;
+};
+
 struct SnapshotObject {
     PyObject_HEAD
+    HandleState handle;
     GraphCore* core;
-    unsigned long thread;
-    BorrowFlag flag;
 };
 
 // Holds one borrow of a flag for its lifetime.
@@ -75,5 +80,13 @@ PyObject* raise_borrow_conflict(Borrow wanted);
 
 // Wraps a copy of a graph in a new GraphSnapshot bound to the current thread.
 PyObject* make_snapshot(PyObject* any_module_object, GraphCore core);
+
+// Names the calling thread for the thread-binding rule. Unlike the interpreter's thread
+// ident, a token is never handed to a later thread, so a handle whose creator has exited
+// cannot pass for that creator's on a new thread that happens to get the same ident.
+unsigned long current_thread_token();
+
+// The handle's own state for a new object on this thread.
+inline HandleState new_handle_state() { return HandleState{current_thread_token(), BorrowFlag{}}; }
 
 }  // namespace qm::py

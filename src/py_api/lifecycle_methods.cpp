@@ -32,15 +32,13 @@ PyObject* refresh(Call& c) {
 }
 
 constexpr MethodDef kLifecycle[] = {
-    {"compact", "", Borrow::Exclusive, compact},
-    {"refresh", "", Borrow::Exclusive, refresh},
-    {"snapshot", "", Borrow::Shared, snapshot},
+    method<compact>("compact", Borrow::Exclusive),
+    method<refresh>("refresh", Borrow::Exclusive),
+    method<snapshot>("snapshot", Borrow::Shared),
 };
 
 }  // namespace
 
-void add_lifecycle_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>&) {
-    append_methods<kLifecycle, std::size(kLifecycle), Owner::Graph>(graph);
-}
+void add_lifecycle_methods(MethodList& graph, MethodList&) { graph.add<GraphClass, kLifecycle>(); }
 
 }  // namespace qm::py

@@ -5,21 +5,16 @@
 #include <stdexcept>
 
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 
 namespace qm::py {
 
 namespace {
 
-std::string trim(std::string s) {
-    std::size_t a = s.find_first_not_of(' ');
-    std::size_t b = s.find_last_not_of(' ');
-    if (a == std::string::npos) return {};
-    return s.substr(a, b - a + 1);
-}
-
 // Default values in text-signature syntax: None, True, False, "text", ints and floats.
-PyObject* parse_default(const std::string& text) {
+PyObject* parse_default(std::string_view view) {
+    std::string text(view);
     if (text == "None") return Py_None;
     if (text == "True") return Py_True;
     if (text == "False") return Py_False;
@@ -41,31 +36,28 @@ unsigned long current_thread_token() {
     return token;
 }
 
-Signature make_signature(const char* qualname, const char* name, const char* params, bool method) {
+Signature make_signature(std::string qualname, const char* name, const ParamText* params,
+                         std::size_t count, bool self_param) {
+    // The resolved arguments live in a fixed array of kMaxParams.
+    if (count > kMaxParams) throw std::length_error(qualname + " has too many parameters");
     Signature sig;
-    sig.qualname = qualname;
-    std::string p = params;
-    sig.doc = std::string(name) + "(" + (method ? (p.empty() ? "$self" : "$self, ") : "") + p +
-              ")\n--\n\n";
-    std::size_t start = 0;
-    while (start < p.size()) {
-        std::size_t comma = p.find(',', start);
-        // Defaults never contain commas, so a plain split is exact.
-        std::string item = trim(p.substr(start, comma == std::string::npos ? std::string::npos
-                                                                           : comma - start));
-        std::size_t eq = item.find('=');
-        if (eq == std::string::npos) {
-            sig.names.push_back(item);
+    sig.qualname = std::move(qualname);
+    sig.doc = std::string(name) + "(" + (self_param ? "$self" : "");
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i > 0 || self_param) sig.doc += ", ";
+        sig.doc += params[i].name;
+        sig.names.emplace_back(params[i].name);
+        if (params[i].default_text.empty()) {
             sig.defaults.push_back(nullptr);
         } else {
-            sig.names.push_back(trim(item.substr(0, eq)));
-            sig.defaults.push_back(parse_default(trim(item.substr(eq + 1))));
+            sig.doc += "=";
+            sig.doc += params[i].default_text;
+            PyObject* value = parse_default(params[i].default_text);
+            if (!value) throw std::runtime_error("cannot build the default of " + sig.qualname);
+            sig.defaults.push_back(value);
         }
-        if (comma == std::string::npos) break;
-        start = comma + 1;
     }
-    // dispatch resolves arguments into a fixed array of this size.
-    if (sig.names.size() > kMaxParams) throw std::length_error(sig.qualname + " has too many parameters");
+    sig.doc += ")\n--\n\n";
     return sig;
 }
 
@@ -120,114 +112,65 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
 }
 
 PyObject* raise_borrow_conflict(Borrow wanted) {
-    return raise_runtime_error(wanted == Borrow::Exclusive ? "Already borrowed"
-                                                           : "Already mutably borrowed");
+    return raise_runtime_error(wanted == Borrow::Exclusive ? msg::kAlreadyBorrowed : msg::kAlreadyMutablyBorrowed);
 }
 
-GraphCore* Call::core() {
-    if (core_) return core_;
-    if (owner_ == Owner::Graph) {
-        auto* g = reinterpret_cast<GraphObject*>(self_);
-        if (!cell_guard_.acquire(g->cell->flag, borrow_)) {
-            raise_panic(borrow_ == Borrow::Exclusive ? "Already borrowed" : "Already mutably borrowed");
-            return nullptr;
-        }
-        core_ = &g->cell->core;
-    } else {
-        core_ = reinterpret_cast<SnapshotObject*>(self_)->core;
+GraphCore* GraphClass::graph(PyObject* self, Borrow mode, BorrowGuard& guard) {
+    GraphCell& cell = *reinterpret_cast<GraphObject*>(self)->cell;
+    if (!guard.acquire(cell.flag, mode)) {
+        raise_panic(mode == Borrow::Exclusive ? msg::kAlreadyBorrowed : msg::kAlreadyMutablyBorrowed);
+        return nullptr;
     }
-    return core_;
+    return &cell.core;
 }
 
-std::shared_ptr<GraphCell> Call::cell() const {
-    if (owner_ != Owner::Graph) return nullptr;
-    return reinterpret_cast<GraphObject*>(self_)->cell;
+int MethodList::attach_statics(PyObject* type) {
+    for (PyMethodDef& def : statics_) {
+        PyRef fn = PyRef::steal(PyCFunction_NewEx(&def, type, nullptr));
+        if (!fn) return -1;
+        PyRef sm = PyRef::steal(PyStaticMethod_New(fn.get()));
+        if (!sm || PyObject_SetAttrString(type, def.ml_name, sm.get()) < 0) return -1;
+    }
+    return 0;
 }
 
-std::vector<std::string> Call::take_warnings() {
-    if (!core_ || core_->warnings.empty()) return {};
-    return std::exchange(core_->warnings, {});
+PyObject* new_class(PyObject* module, const PyType_Spec& spec, MethodList& methods) {
+    std::vector<PyType_Slot> slots;
+    for (const PyType_Slot* s = spec.slots; s->slot; ++s) slots.push_back(*s);
+    slots.push_back({Py_tp_methods, methods.defs()});
+    slots.push_back({0, nullptr});
+    PyType_Spec mutable_spec = spec;
+    mutable_spec.flags &= ~static_cast<unsigned>(Py_TPFLAGS_IMMUTABLETYPE);
+    mutable_spec.slots = slots.data();
+    PyRef type = PyRef::steal(PyType_FromModuleAndSpec(module, &mutable_spec, nullptr));
+    if (!type || methods.attach_statics(type.get()) < 0) return nullptr;
+    if (spec.flags & Py_TPFLAGS_IMMUTABLETYPE) {
+        reinterpret_cast<PyTypeObject*>(type.get())->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+        PyType_Modified(reinterpret_cast<PyTypeObject*>(type.get()));
+    }
+    return type.release();
 }
 
-bool Call::u64(std::size_t i, std::uint64_t& out) { return to_u64(args_[i], name(i), out); }
-bool Call::text(std::size_t i, std::string& out) { return to_text(args_[i], name(i), out); }
-bool Call::optional_text(std::size_t i, std::optional<std::string>& out) {
-    if (args_[i] == Py_None) {
-        out.reset();
-        return true;
-    }
-    std::string s;
-    if (!to_text(args_[i], name(i), s)) return false;
-    out = std::move(s);
-    return true;
-}
-bool Call::text_list(std::size_t i, std::vector<std::string>& out) {
-    if (args_[i] == Py_None) return true;
-    return to_text_list(args_[i], name(i), out);
-}
-bool Call::u64_list(std::size_t i, std::vector<std::uint64_t>& out) {
-    return to_u64_list(args_[i], name(i), out);
-}
-bool Call::optional_u64(std::size_t i, std::optional<std::uint64_t>& out) {
-    if (args_[i] == Py_None) {
-        out.reset();
-        return true;
-    }
-    std::uint64_t v = 0;
-    if (!to_u64(args_[i], name(i), v)) return false;
-    out = v;
-    return true;
-}
-bool Call::f64(std::size_t i, double& out) { return to_f64(args_[i], name(i), out); }
-bool Call::optional_f64(std::size_t i, std::optional<double>& out) {
-    if (args_[i] == Py_None) {
-        out.reset();
-        return true;
-    }
-    double v = 0;
-    if (!to_f64(args_[i], name(i), v)) return false;
-    out = v;
-    return true;
+namespace detail {
+
+PyObject* raise_unsendable(std::string_view type_name) { return raise_panic(msg::unsendable(type_name)); }
+
+GraphCore* no_graph(PyObject*, Borrow, BorrowGuard&) {
+    raise_panic(msg::kNoGraph);
+    return nullptr;
 }
 
-PyObject* dispatch(const MethodDef& def, const Signature& sig, Owner owner, PyObject* self,
-                   PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    try {
-        PyObject* resolved[kMaxParams];
-        if (!parse_arguments(sig, args, nargs, kwnames, resolved)) return nullptr;
-        BorrowFlag* flag;
-        unsigned long thread;
-        const char* type_name;
-        if (owner == Owner::Graph) {
-            auto* g = reinterpret_cast<GraphObject*>(self);
-            flag = &g->flag;
-            thread = g->thread;
-            type_name = "quillmere::Graph";
-        } else {
-            auto* s = reinterpret_cast<SnapshotObject*>(self);
-            flag = &s->flag;
-            thread = s->thread;
-            type_name = "quillmere::GraphSnapshot";
-        }
-        if (thread != current_thread_token())
-            return raise_panic(std::string(type_name) + " is unsendable, but sent to another thread");
-        BorrowGuard handle;
-        if (!handle.acquire(*flag, def.borrow)) return raise_borrow_conflict(def.borrow);
-        PyRef result;
-        std::vector<std::string> warnings;
-        {
-            Call call(self, owner, def.borrow, sig, resolved);
-            result = PyRef::steal(def.impl(call));
-            warnings = call.take_warnings();
-        }
-        handle.release();
-        if (!result) return nullptr;
-        for (const auto& w : warnings)
-            if (!emit_runtime_warning(w)) return nullptr;
-        return result.release();
-    } catch (...) {
-        return raise_from_current_exception();
-    }
+ModuleState* state_of_type_object(PyObject* type) {
+    return state_of_type(reinterpret_cast<PyTypeObject*>(type));
 }
+
+PyObject* finish_call(PyRef result, const std::vector<std::string>& warnings) {
+    if (!result) return nullptr;
+    for (const auto& w : warnings)
+        if (!emit_runtime_warning(w)) return nullptr;
+    return result.release();
+}
+
+}  // namespace detail
 
 }  // namespace qm::py

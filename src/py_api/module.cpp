@@ -8,61 +8,63 @@ namespace qm::py {
 
 namespace {
 
+// A class registered before its subsystem exists: present, not instantiable, with nothing
+// that pretends to work.
+PyObject* make_placeholder_type(PyObject* module, const char* name) {
+    PyType_Slot slots[] = {{0, nullptr}};
+    PyType_Spec spec = {name, sizeof(PyObject), 0,
+                        Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+                        slots};
+    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+}
+
+struct TypeEntry {
+    const char* name;                     // the qualified name, for a placeholder
+    PyObject* ModuleState::*slot;         // where the module keeps the type object
+    PyObject* (*make)(PyObject* module);  // nullptr: not built yet, registered as a placeholder
+};
+
+// The module's classes in their stated order; adding a class is one line here.
+constexpr TypeEntry kTypes[] = {
+    {"_quillmere.Graph", &ModuleState::graph_type, make_graph_type},
+    {"_quillmere.GraphSnapshot", &ModuleState::snapshot_type, make_snapshot_type},
+    {"_quillmere.CypherResult", &ModuleState::cypher_result_type, nullptr},
+    {"_quillmere.GraphTransaction", &ModuleState::transaction_type, nullptr},
+    {"_quillmere.Node", &ModuleState::node_type, make_node_type},
+    {"_quillmere.Edge", &ModuleState::edge_type, make_edge_type},
+    {"_quillmere.Variable", &ModuleState::variable_type, make_variable_type},
+    {"_quillmere.Factor", &ModuleState::factor_type, make_factor_type},
+    {"_quillmere.Evidence", &ModuleState::evidence_type, make_evidence_type},
+    {"_quillmere.Trace", &ModuleState::trace_type, make_trace_type},
+};
+
 int module_traverse(PyObject* module, visitproc visit, void* arg) {
     ModuleState* st = state_of_module(module);
     if (!st) return 0;
-    Py_VISIT(st->graph_type);
-    Py_VISIT(st->snapshot_type);
-    Py_VISIT(st->cypher_result_type);
-    Py_VISIT(st->transaction_type);
-    Py_VISIT(st->node_type);
-    Py_VISIT(st->edge_type);
-    Py_VISIT(st->variable_type);
-    Py_VISIT(st->factor_type);
-    Py_VISIT(st->evidence_type);
-    Py_VISIT(st->trace_type);
+    for (const TypeEntry& t : kTypes) Py_VISIT(st->*t.slot);
     return 0;
 }
 
 int module_clear(PyObject* module) {
     ModuleState* st = state_of_module(module);
     if (!st) return 0;
-    Py_CLEAR(st->graph_type);
-    Py_CLEAR(st->snapshot_type);
-    Py_CLEAR(st->cypher_result_type);
-    Py_CLEAR(st->transaction_type);
-    Py_CLEAR(st->node_type);
-    Py_CLEAR(st->edge_type);
-    Py_CLEAR(st->variable_type);
-    Py_CLEAR(st->factor_type);
-    Py_CLEAR(st->evidence_type);
-    Py_CLEAR(st->trace_type);
+    for (const TypeEntry& t : kTypes) Py_CLEAR(st->*t.slot);
     return 0;
 }
 
 void module_free(void* module) { module_clear(static_cast<PyObject*>(module)); }
-
-int add_type(PyObject* module, PyObject** slot, PyObject* type) {
-    if (!type) return -1;
-    *slot = type;
-    return PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type));
-}
 
 int module_exec(PyObject* module) {
     try {
         ModuleState* st = state_of_module(module);
         if (PyModule_AddStringConstant(module, "__version__", "0.1.0") < 0) return -1;
         if (add_module_functions(module) < 0) return -1;
-        if (add_type(module, &st->graph_type, make_graph_type(module)) < 0) return -1;
-        if (add_type(module, &st->snapshot_type, make_snapshot_type(module)) < 0) return -1;
-        if (add_type(module, &st->cypher_result_type, make_cypher_result_type(module)) < 0) return -1;
-        if (add_type(module, &st->transaction_type, make_transaction_type(module)) < 0) return -1;
-        if (add_type(module, &st->node_type, make_node_type(module)) < 0) return -1;
-        if (add_type(module, &st->edge_type, make_edge_type(module)) < 0) return -1;
-        if (add_type(module, &st->variable_type, make_variable_type(module)) < 0) return -1;
-        if (add_type(module, &st->factor_type, make_factor_type(module)) < 0) return -1;
-        if (add_type(module, &st->evidence_type, make_evidence_type(module)) < 0) return -1;
-        if (add_type(module, &st->trace_type, make_trace_type(module)) < 0) return -1;
+        for (const TypeEntry& t : kTypes) {
+            PyObject* type = t.make ? t.make(module) : make_placeholder_type(module, t.name);
+            if (!type) return -1;
+            st->*t.slot = type;
+            if (PyModule_AddType(module, reinterpret_cast<PyTypeObject*>(type)) < 0) return -1;
+        }
         return 0;
     } catch (...) {
         raise_from_current_exception();

@@ -8,6 +8,7 @@
 
 #include "core/records.hpp"
 #include "core/values.hpp"
+#include "py_api/params.hpp"
 
 namespace qm::py {
 
@@ -24,5 +25,33 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
 // Each record's type is numbered in types.
 bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, TextTable& types,
                           PropertyBatch& props);
+
+// The records argument of add_nodes / add_edges with the batch their properties are staged in.
+struct NodeRecords {
+    std::vector<NewNodeRecord> records;
+    PropertyBatch props;
+};
+struct EdgeRecords {
+    std::vector<NewEdgeRecord> records;
+    TextTable types;
+    PropertyBatch props;
+};
+
+template <>
+struct Converter<PropertyValue> {
+    static bool convert(PyObject* o, std::string_view, PropertyValue& out) { return property_value_from_py(o, out); }
+};
+template <>
+struct Converter<NodeRecords> {
+    static bool convert(PyObject* o, std::string_view, NodeRecords& out) {
+        return node_records_from_py(o, out.records, out.props);
+    }
+};
+template <>
+struct Converter<EdgeRecords> {
+    static bool convert(PyObject* o, std::string_view, EdgeRecords& out) {
+        return edge_records_from_py(o, out.records, out.types, out.props);
+    }
+};
 
 }  // namespace qm::py

@@ -110,14 +110,6 @@ PyObject* make_record_type(PyObject* module, const char* name, PyGetSetDef* gets
     return PyType_FromModuleAndSpec(module, &spec, nullptr);
 }
 
-// Classes whose behaviour arrives with later subsystems: registered, not instantiable,
-// with nothing that pretends to work.
-PyObject* make_placeholder_type(PyObject* module, const char* name) {
-    PyType_Slot slots[] = {{0, nullptr}};
-    PyType_Spec spec = {name, sizeof(PyObject), 0, kRecordFlags, slots};
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
-}
-
 }  // namespace
 
 PyObject* make_node(ModuleState* st, NodeRecord record) {
@@ -134,13 +126,5 @@ PyObject* make_node_type(PyObject* m) {
 PyObject* make_edge_type(PyObject* m) {
     return make_record_type<EdgeRecord>(m, "_quillmere.Edge", kEdgeGetSet, edge_repr);
 }
-PyObject* make_variable_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Variable"); }
-PyObject* make_factor_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Factor"); }
-PyObject* make_evidence_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Evidence"); }
-PyObject* make_trace_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.Trace"); }
-PyObject* make_cypher_result_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.CypherResult"); }
-PyObject* make_transaction_type(PyObject* m) { return make_placeholder_type(m, "_quillmere.GraphTransaction"); }
-
-int add_module_functions(PyObject*) { return 0; }
 
 }  // namespace qm::py

@@ -1,4 +1,5 @@
 // The GraphSnapshot class: a thread-bound, read-only owner of its own GraphCore copy.
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/handles.hpp"
@@ -13,9 +14,9 @@ namespace {
 void snapshot_dealloc(PyObject* self) {
     auto* s = reinterpret_cast<SnapshotObject*>(self);
     PyTypeObject* type = Py_TYPE(self);
-    if (s->thread != current_thread_token()) {
+    if (s->handle.thread != current_thread_token()) {
         PyObject* exc = PyErr_GetRaisedException();
-        raise_runtime_error("quillmere::GraphSnapshot is unsendable, but is being dropped on another thread");
+        raise_runtime_error(msg::unsendable_drop(SnapshotClass::kTypeName));
         PyErr_WriteUnraisable(nullptr);
         PyErr_SetRaisedException(exc);
     } else {
@@ -35,21 +36,19 @@ PyObject* make_snapshot(PyObject* any, GraphCore core) {
     if (!self) return nullptr;
     auto* s = reinterpret_cast<SnapshotObject*>(self);
     s->core = owned.release();
-    s->thread = current_thread_token();
-    s->flag = BorrowFlag{};
+    s->handle = new_handle_state();
     return self;
 }
 
 PyObject* make_snapshot_type(PyObject* module) {
     PyType_Slot slots[] = {
         {Py_tp_dealloc, reinterpret_cast<void*>(snapshot_dealloc)},
-        {Py_tp_methods, method_lists().snapshot.data()},
         {0, nullptr},
     };
     PyType_Spec spec = {"_quillmere.GraphSnapshot", sizeof(SnapshotObject), 0,
                         Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
                         slots};
-    return PyType_FromModuleAndSpec(module, &spec, nullptr);
+    return new_class(module, spec, method_lists().snapshot);
 }
 
 }  // namespace qm::py

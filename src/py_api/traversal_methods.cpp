@@ -17,45 +17,63 @@ PyObject* id_list_or_raise(const Result<std::vector<std::uint64_t>>& r) {
     return py_u64_list(*r);
 }
 
-PyObject* neighbors_impl(Call& c) {
-    std::uint64_t node = 0;
+struct NeighborsArgs {
+    std::uint64_t node_id = 0;
     std::string direction;
     std::optional<std::string> edge_type;
-    if (!c.u64(0, node) || !c.text(1, direction) || !c.optional_text(2, edge_type)) return nullptr;
+    static constexpr auto params = declare(param("node_id", &NeighborsArgs::node_id),
+                                           param("direction", &NeighborsArgs::direction, R"("out")"),
+                                           param("edge_type", &NeighborsArgs::edge_type, "None"));
+};
+
+PyObject* neighbors_impl(Call& c, NeighborsArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_list_or_raise(neighbors(*g, node, direction, edge_type));
+    return id_list_or_raise(neighbors(*g, a.node_id, a.direction, a.edge_type));
 }
 
-PyObject* k_hop_impl(Call& c) {
-    std::uint64_t start = 0, hops = 0;
+struct KHopArgs {
+    std::uint64_t start = 0;
+    std::uint64_t hops = 0;
     std::string direction;
     std::optional<std::string> edge_type;
-    if (!c.u64(0, start) || !c.u64(1, hops) || !c.text(2, direction) || !c.optional_text(3, edge_type))
-        return nullptr;
+    static constexpr auto params = declare(param("start", &KHopArgs::start), param("hops", &KHopArgs::hops),
+                                           param("direction", &KHopArgs::direction, R"("out")"),
+                                           param("edge_type", &KHopArgs::edge_type, "None"));
+};
+
+PyObject* k_hop_impl(Call& c, KHopArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_list_or_raise(k_hop(*g, start, hops, direction, edge_type));
+    return id_list_or_raise(k_hop(*g, a.start, a.hops, a.direction, a.edge_type));
 }
 
-PyObject* frontier_impl(Call& c) {
+struct FrontierArgs {
     std::vector<std::uint64_t> starts;
     std::uint64_t steps = 0;
     std::string direction;
     std::optional<std::string> edge_type;
-    if (!c.u64_list(0, starts) || !c.u64(1, steps) || !c.text(2, direction) ||
-        !c.optional_text(3, edge_type))
-        return nullptr;
+    static constexpr auto params = declare(param("starts", &FrontierArgs::starts),
+                                           param("steps", &FrontierArgs::steps),
+                                           param("direction", &FrontierArgs::direction, R"("out")"),
+                                           param("edge_type", &FrontierArgs::edge_type, "None"));
+};
+
+PyObject* frontier_impl(Call& c, FrontierArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    return id_list_or_raise(frontier(*g, starts, steps, direction, edge_type));
+    return id_list_or_raise(frontier(*g, a.starts, a.steps, a.direction, a.edge_type));
 }
 
 // The seeds dict as (node, amount) pairs in the dict's own order. The items are copied out
 // first, so keys whose __index__ runs Python code cannot disturb the walk over the dict.
 // Distinct keys that name the same node collapse as a map would: the first position, the
 // last value.
-bool seeds_from_py(PyObject* o, std::string_view name, std::vector<Seed>& out) {
+struct Seeds {
+    std::vector<Seed> items;
+};
+
+bool seeds_from_py(PyObject* o, std::string_view name, Seeds& out) {
     if (!PyDict_Check(o)) {
         PyRef tn = PyRef::steal(PyType_GetName(Py_TYPE(o)));
         const char* text = tn ? PyUnicode_AsUTF8(tn.get()) : nullptr;
@@ -80,22 +98,36 @@ bool seeds_from_py(PyObject* o, std::string_view name, std::vector<Seed>& out) {
         if (fresh) seeds.emplace_back(node, amount);
         else seeds[it->second].second = amount;
     }
-    out = std::move(seeds);
+    out.items = std::move(seeds);
     return true;
 }
 
-PyObject* propagate_impl(Call& c) {
-    std::vector<Seed> seeds;
+}  // namespace
+
+template <>
+struct Converter<Seeds> {
+    static bool convert(PyObject* o, std::string_view name, Seeds& out) { return seeds_from_py(o, name, out); }
+};
+
+namespace {
+
+struct PropagateArgs {
+    Seeds seeds;
     std::uint64_t steps = 0;
     std::string edge_property;
     double damping = 0.0;
     std::optional<std::string> edge_type;
-    if (!seeds_from_py(c.arg(0), c.name(0), seeds) || !c.u64(1, steps) || !c.text(2, edge_property) ||
-        !c.f64(3, damping) || !c.optional_text(4, edge_type))
-        return nullptr;
+    static constexpr auto params = declare(param("seeds", &PropagateArgs::seeds),
+                                           param("steps", &PropagateArgs::steps),
+                                           param("edge_property", &PropagateArgs::edge_property, R"("probability")"),
+                                           param("damping", &PropagateArgs::damping, "1.0"),
+                                           param("edge_type", &PropagateArgs::edge_type, "None"));
+};
+
+PyObject* propagate_impl(Call& c, PropagateArgs& a) {
     GraphCore* g = c.core();
     if (!g) return nullptr;
-    auto scores = propagate(*g, seeds, steps, edge_property, damping, edge_type);
+    auto scores = propagate(*g, a.seeds.items, a.steps, a.edge_property, a.damping, a.edge_type);
     if (!scores) return raise_value_error(scores.error());
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;
@@ -110,22 +142,21 @@ PyObject* propagate_impl(Call& c) {
 constexpr auto S = Borrow::Shared;
 
 constexpr MethodDef kWalks[] = {
-    {"neighbors", R"(node_id, direction="out", edge_type=None)", S, neighbors_impl},
-    {"k_hop", R"(start, hops, direction="out", edge_type=None)", S, k_hop_impl},
-    {"frontier", R"(starts, steps, direction="out", edge_type=None)", S, frontier_impl},
+    method<neighbors_impl>("neighbors", S),
+    method<k_hop_impl>("k_hop", S),
+    method<frontier_impl>("frontier", S),
 };
 
 constexpr MethodDef kScoring[] = {
-    {"propagate", R"(seeds, steps, edge_property="probability", damping=1.0, edge_type=None)", S,
-     propagate_impl},
+    method<propagate_impl>("propagate", S),
 };
 
 }  // namespace
 
-void add_traversal_methods(std::vector<PyMethodDef>& graph, std::vector<PyMethodDef>& snapshot) {
-    append_methods<kWalks, std::size(kWalks), Owner::Graph>(graph);
-    append_methods<kScoring, std::size(kScoring), Owner::Graph>(graph);
-    append_methods<kWalks, std::size(kWalks), Owner::Snapshot>(snapshot);
+void add_traversal_methods(MethodList& graph, MethodList& snapshot) {
+    graph.add<GraphClass, kWalks>();
+    graph.add<GraphClass, kScoring>();
+    snapshot.add<SnapshotClass, kWalks>();
 }
 
 }  // namespace qm::py
