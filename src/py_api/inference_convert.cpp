@@ -41,14 +41,8 @@ PyObject* diagnostic_to_py(const inference::DiagnosticValue& v) {
 bool evidence_from_py(PyObject* o, std::string_view name, inference::EvidenceMap& out) {
     out.clear();
     if (o == Py_None) return true;
-    if (!PyDict_Check(o)) {
-        PyRef tn = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-        const char* text = tn ? PyUnicode_AsUTF8(tn.get()) : nullptr;
-        if (!text) PyErr_Clear();
-        raise_argument_type_error(name, std::string("'") + (text ? text : "object") +
-                                            "' object cannot be converted to 'PyDict'");
-        return false;
-    }
+    DictArg dict;
+    if (!to_dict_arg(o, name, dict)) return false;
     // The items are copied out first, so keys whose __index__ runs Python code cannot
     // disturb the walk over the dict.
     PyRef items = PyRef::steal(PyDict_Items(o));

@@ -39,10 +39,8 @@ std::string type_name_of(PyObject* o) {
 }
 
 bool seeds_from_py(PyObject* o, std::string_view name, ScoreSeeds& out) {
-    if (!PyDict_Check(o)) {
-        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'PyDict'");
-        return false;
-    }
+    DictArg dict;
+    if (!to_dict_arg(o, name, dict)) return false;
     // Copied out first, so keys whose __index__ runs Python code cannot disturb the walk.
     PyRef items = PyRef::steal(PyDict_Items(o));
     if (!items) return false;
