@@ -34,6 +34,13 @@ def tour(g, title):
     print("bfs:", g.bfs(ann), "components:", g.connected_components())
     print("shortest ann->cat by weight:", g.shortest_path(ann, g.get_node_id("cat"), weight_property="weight"))
     print("pagerank:", {k: round(v, 3) for k, v in g.pagerank().items()})
+    # A small model beside the graph: does ann trust bob, given what we believe of each?
+    likes = g.add_variable("binary", owner_id=ann, prior={"p": 0.7})
+    trusts = g.add_variable("trust", states=["low", "high"], owner_id=g.get_node_id("bob"))
+    g.add_cpd(trusts, [likes], [0.8, 0.2, 0.3, 0.7])  # P(trust | likes=false), then likes=true
+    g.add_evidence(likes, {"state": "true"})
+    print("model:", g.variable_count(), "variables,", g.factor_count(), "factor:", g.get_factor(0).function)
+    print("before any inference, likes:", g.posterior(likes), "trust:", g.posterior(trusts))
     # A frozen copy keeps answering while the graph moves on.
     snap = g.snapshot()
     g.add_node(external_id="late")

@@ -9,14 +9,16 @@
 #include <vector>
 
 #include "core/algorithms.hpp"
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 
 namespace qm {
 
+// Whoever builds a job fills every field; the defaults of omitted arguments belong to the
+// declarations of the methods the jobs mirror.
 struct BfsJob {
     std::uint64_t start = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::uint64_t> max_depth;
 };
@@ -24,7 +26,7 @@ struct BfsJob {
 struct ShortestPathJob {
     std::uint64_t start = 0;
     std::uint64_t target = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::string> weight_property;
 };
@@ -34,8 +36,8 @@ struct ConnectedComponentsJob {
 };
 
 struct PageRankJob {
-    std::uint64_t iterations = 20;
-    double damping = 0.85;
+    std::uint64_t iterations = 0;
+    double damping = 0.0;
     std::optional<double> tolerance;
     std::optional<std::string> edge_type;
 };
@@ -43,7 +45,7 @@ struct PageRankJob {
 struct RandomWalkJob {
     std::uint64_t start = 0;
     std::uint64_t steps = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::uint64_t> seed;
 };
@@ -82,10 +84,10 @@ using ComputeResult = std::variant<BfsOutput, ShortestPathOutput, ComponentsOutp
                                    RandomWalkOutput, SubgraphOutput>;
 
 // Runs one job.
-[[nodiscard]] Result<ComputeResult> run_compute_job(const GraphCore& g, const ComputeJob& job);
+[[nodiscard]] Result<ComputeResult> run_compute_job(const GraphView& g, const ComputeJob& job);
 
 // Runs every job in order; the first failure becomes "job {index}: {message}".
-[[nodiscard]] Result<std::vector<ComputeResult>> compute_batch(const GraphCore& g,
+[[nodiscard]] Result<std::vector<ComputeResult>> compute_batch(const GraphView& g,
                                                                const std::vector<ComputeJob>& jobs);
 
 }  // namespace qm
