@@ -1,6 +1,7 @@
 #include "py_api/inference_convert.hpp"
 
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 
 namespace qm::py {
@@ -38,11 +39,13 @@ PyObject* diagnostic_to_py(const inference::DiagnosticValue& v) {
 
 }  // namespace
 
-bool evidence_from_py(PyObject* o, std::string_view name, inference::EvidenceMap& out) {
+bool evidence_from_py(PyObject* o, inference::EvidenceMap& out) {
     out.clear();
     if (o == Py_None) return true;
-    DictArg dict;
-    if (!to_dict_arg(o, name, dict)) return false;
+    if (!PyDict_Check(o)) {
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
+        return false;
+    }
     // The items are copied out first, so keys whose __index__ runs Python code cannot
     // disturb the walk over the dict.
     PyRef items = PyRef::steal(PyDict_Items(o));

@@ -16,9 +16,9 @@
 namespace qm::py {
 
 // dict int -> str, walked once in dict order; the first bad entry raises ValueError
-// ("evidence keys must be variable ids" / "evidence values must be state strings"). None
-// is the empty map. False with the Python error set.
-bool evidence_from_py(PyObject* o, std::string_view name, inference::EvidenceMap& out);
+// ("evidence keys must be variable ids" / "evidence values must be state strings"), a value
+// that is no dict a TypeError. None is the empty map. False with the Python error set.
+bool evidence_from_py(PyObject* o, inference::EvidenceMap& out);
 
 PyObject* active_subgraph_to_py(const inference::ActiveSubgraph& active);
 PyObject* belief_result_to_py(const inference::BeliefResult& result);

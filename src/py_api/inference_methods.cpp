@@ -7,6 +7,7 @@
 #include "inference/belief_propagation.hpp"
 #include "inference/local_propagation.hpp"
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/inference_convert.hpp"
@@ -31,16 +32,11 @@ struct ScoreSeeds {
     std::vector<std::pair<std::uint64_t, double>> items;
 };
 
-std::string type_name_of(PyObject* o) {
-    PyRef tn = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-    const char* text = tn ? PyUnicode_AsUTF8(tn.get()) : nullptr;
-    if (!text) PyErr_Clear();
-    return text ? text : "object";
-}
-
-bool seeds_from_py(PyObject* o, std::string_view name, ScoreSeeds& out) {
-    DictArg dict;
-    if (!to_dict_arg(o, name, dict)) return false;
+bool read_score_seeds(PyObject* o, ScoreSeeds& out) {
+    if (!PyDict_Check(o)) {  // None included: seeds are required
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
+        return false;
+    }
     // Copied out first, so keys whose __index__ runs Python code cannot disturb the walk.
     PyRef items = PyRef::steal(PyDict_Items(o));
     if (!items) return false;
@@ -49,7 +45,7 @@ bool seeds_from_py(PyObject* o, std::string_view name, ScoreSeeds& out) {
         PyObject* pair = PyList_GET_ITEM(items.get(), i);
         std::uint64_t node = 0;
         double amount = 0.0;
-        if (!to_u64(PyTuple_GET_ITEM(pair, 0), name, node) || !to_f64(PyTuple_GET_ITEM(pair, 1), name, amount))
+        if (!read_u64(PyTuple_GET_ITEM(pair, 0), node) || !read_f64(PyTuple_GET_ITEM(pair, 1), amount))
             return false;
         auto [it, fresh] = position.try_emplace(node, out.items.size());
         if (fresh) out.items.emplace_back(node, amount);
@@ -62,16 +58,16 @@ bool seeds_from_py(PyObject* o, std::string_view name, ScoreSeeds& out) {
 
 template <>
 struct Converter<EvidenceArg> {
-    static bool convert(PyObject* o, std::string_view name, EvidenceArg& out) {
-        return evidence_from_py(o, name, out.map);
-    }
+    static constexpr std::string_view kNoun = "a dict";
+    static bool read(PyObject* o, EvidenceArg& out) { return evidence_from_py(o, out.map); }
 };
 
 template <>
 struct Converter<Flag> {
-    static bool convert(PyObject* o, std::string_view name, Flag& out) {
+    static constexpr std::string_view kNoun = "a bool";
+    static bool read(PyObject* o, Flag& out) {
         if (!PyBool_Check(o)) {
-            raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'PyBool'");
+            raise_type_error(msg::cannot_convert(type_name_of(o), "PyBool"));
             return false;
         }
         out.value = o == Py_True;
@@ -81,7 +77,8 @@ struct Converter<Flag> {
 
 template <>
 struct Converter<ScoreSeeds> {
-    static bool convert(PyObject* o, std::string_view name, ScoreSeeds& out) { return seeds_from_py(o, name, out); }
+    static constexpr std::string_view kNoun = "a dict";
+    static bool read(PyObject* o, ScoreSeeds& out) { return read_score_seeds(o, out); }
 };
 
 namespace {
