@@ -15,6 +15,7 @@ MethodLists& method_lists() {
         add_model_methods(l->graph, l->snapshot);
         add_query_methods(l->graph, l->snapshot);
         add_cypher_methods(l->graph, l->snapshot);
+        add_inference_methods(l->graph);
         return l;
     }();
     return *lists;
