@@ -303,11 +303,19 @@ BY_PARAMETER = {
     "value": st.one_of(prop_values, values), "labels": text_lists, "properties": prop_dicts,
     "starts": id_lists, "nodes": id_lists,
     "damping": st.one_of(st.floats(), st.integers(-2, 2), hostile), "tolerance": st.one_of(st.none(), st.floats()),
-    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile), st.one_of(st.floats(), hostile), max_size=4),
+    "seeds": st.one_of(st.dictionaries(st.one_of(id_ints, hostile.filter(lambda k: k.__hash__ is not None)),
+                                       st.one_of(st.floats(), hostile), max_size=4),
                        hostile, values),
     "records": st.one_of(st.lists(st.one_of(node_record, edge_record), max_size=5), st.tuples(node_record),
                          hostile, values),
     "jobs": st.one_of(st.lists(job, max_size=4), hostile, values),
+    "variable_id": id_ints, "factor_id": id_ints, "evidence_id": id_ints, "trace_id": id_ints,
+    "owner_id": st.one_of(st.none(), id_ints), "domain": st.one_of(text_args, st.just("binary")),
+    "states": text_lists, "prior": prop_dicts, "posterior": prop_dicts, "parameters": prop_dicts,
+    "payload": prop_dicts, "function": text_args, "input_variables": id_lists,
+    "output_variables": id_lists, "variables": id_lists, "parent_variables": id_lists,
+    "values": st.one_of(st.lists(st.one_of(st.floats(), st.integers(-1, 2), hostile), max_size=6),
+                        st.just([0.5, 0.5, 0.5, 0.5]), texts, hostile, values),
     "spec": query_spec,
 }
 
@@ -343,6 +351,11 @@ def build_graph(path=None):
     g.add_edges([{"source": 1, "target": 2, "edge_type": "u", "properties": {"probability": "x", "w": -1}},
                  {"source": 2, "target": 2, "edge_type": "t"},
                  {"source": 0, "target": 1, "edge_type": "t", "properties": {"w": 2}}])
+    g.add_variable("binary", owner_id=0, prior={"p": 0.3})
+    g.add_variable("level", states=["lo", f"h{odd}i"], posterior={"lo": 2})
+    g.add_cpd(1, [0], [0.5, 0.5, 0.25, 0.75])
+    g.add_evidence(0, {"state": "true"})
+    g.add_trace({"k": odd})
     return g
 
 
@@ -393,8 +406,13 @@ def state_of(h):
             assert h.edges_with_property(k, v) == sorted(edge_values[value_key(k, v)])
     for n in node_ids:
         assert h.neighbors(n) == list(dict.fromkeys(out_of[n]))
+    model = []
+    for count, get in [(h.variable_count, h.get_variable), (h.factor_count, h.get_factor),
+                       (h.evidence_count, h.get_evidence), (h.trace_count, h.get_trace)]:
+        records = [get(i) for i in range(count())]  # ids stay dense: every write takes the next one
+        model.append([{a: getattr(r, a) for a in dir(r) if not a.startswith("_")} for r in records])
     return (node_ids, edge_ids, [repr(n) for n in nodes], [n.properties for n in nodes],
-            [repr(e) for e in edges], [e.properties for e in edges])
+            [repr(e) for e in edges], [e.properties for e in edges], model)
 
 
 def public_methods(obj):

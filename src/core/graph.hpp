@@ -108,6 +108,9 @@ public:
     // success arms the store so the next logged write re-checks under its write lock.
     [[nodiscard]] Status ensure_store_current();
     bool has_store() const { return static_cast<bool>(store); }
+    // Re-reads the op-log sequence after a committed store write; a failure to read it
+    // marks the handle stale and leaves a warning, never an error.
+    void note_committed_write();
     // Brings a backed graph up to date with its file; the result equals a fresh open of
     // the same path. On failure the graph is left as it was.
     [[nodiscard]] Status refresh();
@@ -217,8 +220,6 @@ private:
     static constexpr std::size_t kBulkEdges = 1024;
     [[nodiscard]] Status store_nodes(std::span<const NodeRecord> records);
     [[nodiscard]] Status store_edges(std::span<const EdgeRecord> records);
-    // Re-reads the op-log sequence after a committed store write.
-    void note_committed_write();
     // Fills an empty graph from the store (one consistent read of the file).
     [[nodiscard]] Status load_from_store(GraphStore& source);
     // Loads only what changed since loaded_op_seq; false when only a full reload can

@@ -44,6 +44,12 @@ public:
     [[nodiscard]] virtual Status insert_factor_table(const FactorTableRecord& record) = 0;
     [[nodiscard]] virtual Status insert_evidence(const EvidenceRecord& record) = 0;
     [[nodiscard]] virtual Status insert_trace(const TraceRecord& record) = 0;
+    // A factor, its op-log row and its table in one transaction: all of them or none.
+    [[nodiscard]] virtual Status insert_factor_with_table(const FactorRecord& factor,
+                                                          const FactorTableRecord& table) = 0;
+    // Every given posterior row in one transaction, in the order given.
+    [[nodiscard]] virtual Status upsert_posteriors(
+        std::span<const std::pair<std::uint64_t, std::vector<double>>> entries) = 0;
     [[nodiscard]] virtual Result<std::vector<NodeRecord>> load_nodes() = 0;
     [[nodiscard]] virtual Result<std::vector<EdgeRecord>> load_edges() = 0;
     [[nodiscard]] virtual Result<std::vector<VariableRecord>> load_variables() = 0;

@@ -12,6 +12,7 @@ MethodLists& method_lists() {
         add_traversal_methods(l->graph, l->snapshot);
         add_algorithm_methods(l->graph, l->snapshot);
         add_lifecycle_methods(l->graph, l->snapshot);
+        add_model_methods(l->graph, l->snapshot);
         add_query_methods(l->graph, l->snapshot);
         return l;
     }();

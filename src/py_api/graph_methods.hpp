@@ -22,6 +22,7 @@ void add_entity_methods(MethodList& graph, MethodList& snapshot);
 void add_traversal_methods(MethodList& graph, MethodList& snapshot);
 void add_algorithm_methods(MethodList& graph, MethodList& snapshot);
 void add_lifecycle_methods(MethodList& graph, MethodList& snapshot);
+void add_model_methods(MethodList& graph, MethodList& snapshot);
 void add_query_methods(MethodList& graph, MethodList& snapshot);
 
 }  // namespace qm::py

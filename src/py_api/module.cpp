@@ -32,10 +32,10 @@ constexpr TypeEntry kTypes[] = {
     {"_quillmere.GraphTransaction", &ModuleState::transaction_type, nullptr},
     {"_quillmere.Node", &ModuleState::node_type, make_node_type},
     {"_quillmere.Edge", &ModuleState::edge_type, make_edge_type},
-    {"_quillmere.Variable", &ModuleState::variable_type, nullptr},
-    {"_quillmere.Factor", &ModuleState::factor_type, nullptr},
-    {"_quillmere.Evidence", &ModuleState::evidence_type, nullptr},
-    {"_quillmere.Trace", &ModuleState::trace_type, nullptr},
+    {"_quillmere.Variable", &ModuleState::variable_type, make_variable_type},
+    {"_quillmere.Factor", &ModuleState::factor_type, make_factor_type},
+    {"_quillmere.Evidence", &ModuleState::evidence_type, make_evidence_type},
+    {"_quillmere.Trace", &ModuleState::trace_type, make_trace_type},
 };
 
 int module_traverse(PyObject* module, visitproc visit, void* arg) {

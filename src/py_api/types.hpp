@@ -12,5 +12,9 @@ PyObject* make_graph_type(PyObject* module);
 PyObject* make_snapshot_type(PyObject* module);
 PyObject* make_node_type(PyObject* module);
 PyObject* make_edge_type(PyObject* module);
+PyObject* make_variable_type(PyObject* module);
+PyObject* make_factor_type(PyObject* module);
+PyObject* make_evidence_type(PyObject* module);
+PyObject* make_trace_type(PyObject* module);
 
 }  // namespace qm::py

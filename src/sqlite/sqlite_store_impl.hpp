@@ -27,6 +27,8 @@ public:
     Status insert_factor_table(const FactorTableRecord& record) override;
     Status insert_evidence(const EvidenceRecord& record) override;
     Status insert_trace(const TraceRecord& record) override;
+    Status insert_factor_with_table(const FactorRecord& factor, const FactorTableRecord& table) override;
+    Status upsert_posteriors(std::span<const std::pair<std::uint64_t, std::vector<double>>> entries) override;
     Result<std::vector<NodeRecord>> load_nodes() override;
     Result<std::vector<EdgeRecord>> load_edges() override;
     Result<std::vector<VariableRecord>> load_variables() override;

@@ -256,18 +256,42 @@ Status SqliteStore::insert_variable(const VariableRecord& v) {
     });
 }
 
+namespace {
+
+// The factor row and its op-log row, inside the caller's transaction.
+Status write_factor_rows(Connection& conn, const FactorRecord& f) {
+    QM_TRY(insert, conn.prepare("INSERT INTO factors (id, input_variables, output_variables, function, "
+                                "parameters) VALUES (?1, ?2, ?3, ?4, ?5);"));
+    QM_CHECK(insert.bind_u64(1, f.id));
+    QM_CHECK(insert.bind_text(2, encode_u64_list(f.input_variables)));
+    QM_CHECK(insert.bind_text(3, encode_u64_list(f.output_variables)));
+    QM_CHECK(insert.bind_text(4, f.function));
+    QM_CHECK(insert.bind_text(5, encode_map(f.parameters)));
+    QM_CHECK(insert.step_done());
+    QM_TRY(log, op_log_writer(conn));
+    return log.append("add_factor", f.id, f.function);
+}
+
+Status write_factor_table_row(Connection& conn, const FactorTableRecord& t) {
+    QM_TRY(stmt, conn.prepare("INSERT OR REPLACE INTO factor_tables (factor_id, variables, values_text, "
+                              "is_cpd) VALUES (?1, ?2, ?3, ?4);"));
+    QM_CHECK(stmt.bind_u64(1, t.factor_id));
+    QM_CHECK(stmt.bind_text(2, encode_u64_list(t.variables)));
+    QM_CHECK(stmt.bind_text(3, encode_f64_list(t.values)));
+    QM_CHECK(stmt.bind_i64(4, t.is_cpd ? 1 : 0));
+    return stmt.step_done();
+}
+
+}  // namespace
+
 Status SqliteStore::insert_factor(const FactorRecord& f) {
+    return logged_transaction([&]() -> Status { return write_factor_rows(conn_, f); });
+}
+
+Status SqliteStore::insert_factor_with_table(const FactorRecord& factor, const FactorTableRecord& table) {
     return logged_transaction([&]() -> Status {
-        QM_TRY(insert, conn_.prepare("INSERT INTO factors (id, input_variables, output_variables, function, "
-                                     "parameters) VALUES (?1, ?2, ?3, ?4, ?5);"));
-        QM_CHECK(insert.bind_u64(1, f.id));
-        QM_CHECK(insert.bind_text(2, encode_u64_list(f.input_variables)));
-        QM_CHECK(insert.bind_text(3, encode_u64_list(f.output_variables)));
-        QM_CHECK(insert.bind_text(4, f.function));
-        QM_CHECK(insert.bind_text(5, encode_map(f.parameters)));
-        QM_CHECK(insert.step_done());
-        QM_TRY(log, op_log_writer(conn_));
-        return log.append("add_factor", f.id, f.function);
+        QM_CHECK(write_factor_rows(conn_, factor));
+        return write_factor_table_row(conn_, table);
     });
 }
 
@@ -294,15 +318,7 @@ Status SqliteStore::insert_trace(const TraceRecord& t) {
     });
 }
 
-Status SqliteStore::insert_factor_table(const FactorTableRecord& t) {
-    QM_TRY(stmt, conn_.prepare("INSERT OR REPLACE INTO factor_tables (factor_id, variables, values_text, "
-                               "is_cpd) VALUES (?1, ?2, ?3, ?4);"));
-    QM_CHECK(stmt.bind_u64(1, t.factor_id));
-    QM_CHECK(stmt.bind_text(2, encode_u64_list(t.variables)));
-    QM_CHECK(stmt.bind_text(3, encode_f64_list(t.values)));
-    QM_CHECK(stmt.bind_i64(4, t.is_cpd ? 1 : 0));
-    return stmt.step_done();
-}
+Status SqliteStore::insert_factor_table(const FactorTableRecord& t) { return write_factor_table_row(conn_, t); }
 
 Status SqliteStore::upsert_posterior(std::uint64_t variable_id, std::span<const double> values) {
     QM_TRY(stmt, conn_.prepare("INSERT INTO latest_posteriors (variable_id, values_text) VALUES (?1, ?2) "
@@ -310,6 +326,23 @@ Status SqliteStore::upsert_posterior(std::uint64_t variable_id, std::span<const 
     QM_CHECK(stmt.bind_u64(1, variable_id));
     QM_CHECK(stmt.bind_text(2, encode_f64_list(values)));
     return stmt.step_done();
+}
+
+Status SqliteStore::upsert_posteriors(std::span<const std::pair<std::uint64_t, std::vector<double>>> entries) {
+    // Not logged (posteriors never make other handles stale), but one transaction under
+    // the write lock, so a run's beliefs land together or not at all.
+    return logged_transaction([&]() -> Status {
+        if (entries.empty()) return ok();
+        QM_TRY(stmt, conn_.prepare("INSERT INTO latest_posteriors (variable_id, values_text) VALUES (?1, ?2) "
+                                   "ON CONFLICT(variable_id) DO UPDATE SET values_text = excluded.values_text;"));
+        for (const auto& [id, values] : entries) {
+            QM_CHECK(stmt.bind_u64(1, id));
+            QM_CHECK(stmt.bind_text(2, encode_f64_list(values)));
+            QM_CHECK(stmt.step_done());
+            QM_CHECK(stmt.reset());
+        }
+        return ok();
+    });
 }
 
 }  // namespace qm

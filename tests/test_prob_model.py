@@ -1,0 +1,312 @@
+"""Variables, factors, tables, CPDs, evidence and traces: validation, records, posteriors."""
+import math
+
+import pytest
+
+import _quillmere as q
+
+
+@pytest.fixture
+def m():
+    """A node 0, binary variables a=0 and b=1, and a three-state variable c=2."""
+    g = q.Graph()
+    g.add_node("owner")
+    g.add_variable("binary")
+    g.add_variable("binary")
+    g.add_variable("level", states=["low", "mid", "high"])
+    return g
+
+
+# ---------------------------------------------------------------- validation messages
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"domain": ""}, "domain cannot be empty"),
+    ({"domain": "", "states": []}, "domain cannot be empty"),
+    ({"domain": "color"}, 'states are required for non-binary variable domain "color"'),
+    ({"domain": 'a"b\n'}, 'states are required for non-binary variable domain "a\\"b\\n"'),
+    ({"domain": "binary", "states": []}, "variable states cannot be empty"),
+    ({"domain": "binary", "states": ["x", ""]}, "state cannot be empty"),
+    ({"domain": "binary", "states": ["x", "y", "x"]}, 'duplicate state "x"'),
+    ({"domain": "binary", "states": ["", "x", "x"]}, "state cannot be empty"),
+    ({"domain": "binary", "owner_id": 7}, "node 7 not found"),
+    ({"domain": "binary", "prior": {"p": math.nan}}, None),  # float values must be finite
+    ({"domain": "binary", "prior": {"": 1}}, "property key cannot be empty"),
+    ({"domain": "binary", "posterior": {"": 1}}, "property key cannot be empty"),
+    ({"domain": "color", "prior": {"": 1}}, 'states are required for non-binary variable domain "color"'),
+    ({"domain": "binary", "prior": {"": 1}, "owner_id": 7}, "property key cannot be empty"),
+])
+def test_variable_refusals(m, kwargs, message):
+    with pytest.raises(ValueError) as info:
+        m.add_variable(**kwargs)
+    if message is not None:
+        assert str(info.value) == message
+    assert m.variable_count() == 3
+
+
+@pytest.mark.parametrize("args, message", [
+    (([], [], ""), "function cannot be empty"),
+    (([], [], "", {"": 1}), "function cannot be empty"),
+    (([0], [9], "f", {"": 1}), "property key cannot be empty"),
+    (([0, 5], [9], "f"), "variable 5 not found"),
+    (([0], [9, 5], "f"), "variable 9 not found"),
+])
+def test_factor_refusals(m, args, message):
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        m.add_factor(*args)
+    assert m.factor_count() == 0
+
+
+@pytest.mark.parametrize("variables, values, message", [
+    ([], [], "factor table variables cannot be empty"),
+    ([0, 7], [1] * 4, "variable 7 not found"),
+    ([0, 1, 0], [1] * 8, "duplicate variable 0 in factor table"),
+    ([0, 2], [1] * 5, "factor table has 5 values but expected 6"),
+    ([2], [], "factor table has 0 values but expected 3"),
+    ([0], [1, -1], "factor table values must be finite and non-negative"),
+    ([0], [1, math.inf], "factor table values must be finite and non-negative"),
+    ([0], [math.nan, 1], "factor table values must be finite and non-negative"),
+    ([0], [0.0, 0.0], "factor table cannot be all zero"),
+    ([0], [-0.0, 0.0], "factor table cannot be all zero"),
+])
+def test_factor_table_refusals(m, variables, values, message):
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        m.add_factor_table(variables, values)
+    assert m.factor_count() == 0
+
+
+@pytest.mark.parametrize("child, parents, values, message", [
+    (9, [0], [0.5] * 4, "variable 9 not found"),
+    (1, [9], [0.5] * 4, "variable 9 not found"),
+    (1, [1], [0.5] * 4, "duplicate variable 1 in factor table"),
+    (1, [0], [0.3, 0.7000001, 0.5, 0.5], "CPD child distributions must sum to 1.0"),
+    (1, [0], [0.3, 0.7 + 1e-3, 0.5, 0.5], "CPD child distributions must sum to 1.0"),
+    (1, [0], [0.3, 0.7 + 2e-9, 0.5, 0.5], "CPD child distributions must sum to 1.0"),
+    (1, [0], [0, 0, 0.5, 0.5], "CPD child distribution cannot be all zero"),
+    (1, [0], [0.5, 0.5, 0, 0], "CPD child distribution cannot be all zero"),
+    (1, [0], [0.5, 0.5, 0.6, 0.6], "CPD child distributions must sum to 1.0"),
+    # The table checks come before the per-chunk CPD rule.
+    (1, [0], [0.5, 0.5, -0.0, -1.0], "factor table values must be finite and non-negative"),
+    (2, [0], [1 / 3] * 5, "factor table has 5 values but expected 6"),
+])
+def test_cpd_refusals(m, child, parents, values, message):
+    with pytest.raises(ValueError, match=f"^{message}$"):
+        m.add_cpd(child, parents, values)
+    assert m.factor_count() == 0
+
+
+def test_cardinality_overflow_is_refused_before_any_allocation():
+    g = q.Graph()
+    wide = [g.add_variable("wide", states=[str(i) for i in range(65536)]) for _ in range(4)]
+    with pytest.raises(ValueError, match="^factor table cardinality overflows$"):
+        g.add_factor_table(wide, [1.0])  # 2^64 joint states
+    # Checks run variable by variable: a repeat before the overflowing one wins.
+    with pytest.raises(ValueError, match="^duplicate variable 0 in factor table$"):
+        g.add_factor_table(wide[:3] + [wide[0], wide[3]], [1.0])
+    with pytest.raises(ValueError, match="^factor table has 1 values but expected 281474976710656$"):
+        g.add_factor_table(wide[:3], [1.0])
+
+
+def test_cpd_sum_tolerance_is_tight(m):
+    # Off by 1e-10 passes; the values are stored as given, not renormalised.
+    values = [0.3, 0.7 + 1e-10, 0.25, 0.75]
+    f = m.add_cpd(1, [0], values)
+    assert m.get_factor(f).function == "cpd"
+    m.add_cpd(2, [], [0.2, 0.3, 0.5])  # a CPD without parents
+    assert m.factor_count() == 2
+
+
+# ---------------------------------------------------------------- records
+
+def test_variable_records(m):
+    v = m.get_variable(0)
+    assert (v.id, v.domain, v.states, v.owner_id, v.prior, v.posterior) == (0, "binary", ["false", "true"], None, {}, {})
+    vid = m.add_variable("binary", owner_id=0, prior={"p": 7, "note": "x", "flag": True},
+                         posterior={"true": 1.5}, states=("a", "b", "c"))
+    v = m.get_variable(vid)
+    assert (v.id, v.states, v.owner_id) == (3, ["a", "b", "c"], 0)
+    assert v.prior == {"flag": True, "note": "x", "p": 7} and type(v.prior["p"]) is int
+    assert v.posterior == {"true": 1.5}
+    # Every read is a fresh object; changing one changes nothing else.
+    v.states.append("zz")
+    v.prior["p"] = 0
+    assert m.get_variable(vid).states == ["a", "b", "c"] and m.get_variable(vid).prior["p"] == 7
+    assert m.get_variable(vid) is not m.get_variable(vid)
+    with pytest.raises(AttributeError):
+        v.domain = "x"
+    with pytest.raises(TypeError):
+        type(v)()
+    assert repr(v).startswith("<_quillmere.Variable object at ")
+
+
+def test_factor_records(m):
+    f = m.add_factor([2, 0, 2], [], "noisy_or", {"leak": 0.1})
+    rec = m.get_factor(f)
+    assert (rec.id, rec.function, rec.parameters, rec.input_variables, rec.output_variables) == \
+        (0, "noisy_or", {"leak": 0.1}, [2, 0, 2], [])
+    t = m.add_factor_table([2, 0], [1, 2, 3, 4, 5, 6])
+    rec = m.get_factor(t)
+    assert (t, rec.function, rec.input_variables, rec.output_variables, rec.parameters) == \
+        (1, "factor_table", [2, 0], [], {})
+    c = m.add_cpd(1, [0, 2], [0.5] * 12)
+    rec = m.get_factor(c)
+    assert (c, rec.function, rec.input_variables, rec.output_variables) == (2, "cpd", [0, 2], [1])
+    assert m.factor_count() == 3
+    rec.input_variables.append(9)
+    assert m.get_factor(c).input_variables == [0, 2]
+
+
+def test_evidence_and_trace_records(m):
+    with pytest.raises(ValueError, match="^variable 9 not found$"):
+        m.add_evidence(9, {"state": "true"})
+    with pytest.raises(ValueError, match="^property key cannot be empty$"):
+        m.add_evidence(0, {"": "true"})
+    with pytest.raises(ValueError, match="^variable 9 not found$"):
+        m.add_evidence(9, {"": "true"})  # the variable is checked first
+    # A state that names no state of the variable is kept as given.
+    e = m.add_evidence(0, {"state": "maybe", "w": 2})
+    rec = m.get_evidence(e)
+    assert (rec.id, rec.variable_id, rec.payload) == (0, 0, {"state": "maybe", "w": 2})
+    assert m.add_evidence(1) == 1 and m.get_evidence(1).payload == {}
+    assert m.evidence_count() == 2
+    with pytest.raises(ValueError, match="^property key cannot be empty$"):
+        m.add_trace({"": 1})
+    assert m.add_trace() == 0 and m.get_trace(0).payload == {}
+    assert m.add_trace({"run": "bp", "iters": 3}) == 1
+    assert (m.get_trace(1).id, m.get_trace(1).payload) == (1, {"iters": 3, "run": "bp"})
+    assert m.trace_count() == 2
+
+
+@pytest.mark.parametrize("method, kind", [
+    ("get_variable", "variable"), ("get_factor", "factor"),
+    ("get_evidence", "evidence"), ("get_trace", "trace")])
+def test_missing_records_raise_key_error(m, method, kind):
+    with pytest.raises(KeyError) as info:
+        getattr(m, method)(12)
+    assert info.value.args[0] == f"{kind} 12 not found"
+    with pytest.raises(KeyError):
+        getattr(m.snapshot(), method)(12)
+    with pytest.raises(OverflowError):
+        getattr(m, method)(-1)
+
+
+@pytest.mark.parametrize("call, message", [
+    (lambda g: g.add_variable("binary", states="ab"), "argument 'states': Can't extract `str` to `Vec`"),
+    (lambda g: g.add_variable("binary", states=[1]), "argument 'states': "),
+    (lambda g: g.add_variable("binary", prior=[("p", 1)]), "argument 'prior': "),
+    (lambda g: g.add_variable("binary", posterior=3), "argument 'posterior': "),
+    (lambda g: g.add_variable(3), "argument 'domain': "),
+    (lambda g: g.add_factor_table([0], "ab"), "argument 'values': Can't extract `str` to `Vec`"),
+    (lambda g: g.add_factor_table([0], [1, "x"]), "argument 'values': "),
+    (lambda g: g.add_factor_table([0], 5), "argument 'values': "),
+    (lambda g: g.add_cpd(0, "0", [1.0]), "argument 'parent_variables': Can't extract `str` to `Vec`"),
+    (lambda g: g.add_evidence(0, payload=1), "argument 'payload': "),
+    (lambda g: g.add_trace([]), "argument 'payload': "),
+])
+def test_argument_errors(m, call, message):
+    with pytest.raises(TypeError) as info:
+        call(m)
+    assert str(info.value).startswith(message)
+
+
+def test_property_value_errors_keep_their_classes(m):
+    with pytest.raises(ValueError, match="^float property values must be finite$"):
+        m.add_trace({"x": math.inf})
+    with pytest.raises(ValueError, match="^property values must be str, int, float, or bool$"):
+        m.add_evidence(0, {"x": None})
+    with pytest.raises(OverflowError):
+        m.add_trace({"x": 2 ** 63})
+    assert m.trace_count() == 0 and m.evidence_count() == 0
+
+
+def test_values_accept_ints_floats_and_sequences(m):
+    f = m.add_factor_table((0,), (1, 2.5))
+    assert m.get_factor(f).input_variables == [0]
+
+
+# ---------------------------------------------------------------- distributions
+
+@pytest.mark.parametrize("kwargs, expected", [
+    ({}, {"false": 0.5, "true": 0.5}),
+    ({"prior": {"p": 0.2}}, {"false": 0.8, "true": 0.2}),
+    ({"prior": {"p": "0.25"}}, {"false": 0.75, "true": 0.25}),
+    ({"prior": {"p": 1}}, {"false": 0.0, "true": 1.0}),
+    ({"prior": {"p": -0.0}}, {"false": 1.0, "true": 0.0}),
+    ({"prior": {"true": 3, "p": 0.9}}, {"false": 0.0, "true": 1.0}),  # state keys win over "p"
+    ({"prior": {"false": "1", "true": "3"}}, {"false": 0.25, "true": 0.75}),
+    ({"prior": {"weight": 5}}, {"false": 0.5, "true": 0.5}),
+    # A non-empty creation-time posterior answers, even when the prior is unusable.
+    ({"prior": {"p": 1.5}, "posterior": {"p": 0.4}}, {"false": 0.6, "true": 0.4}),
+    ({"prior": {"p": 0.3}, "posterior": {"weight": 1}}, {"false": 0.5, "true": 0.5}),
+    # "p" only means something for the states false/true in that order.
+    ({"states": ["true", "false"], "prior": {"p": 0.9}}, {"false": 0.5, "true": 0.5}),
+    ({"states": ["false", "true", "x"], "prior": {"p": 0.9}}, {"false": 1 / 3, "true": 1 / 3, "x": 1 / 3}),
+])
+def test_posterior_from_creation_maps(kwargs, expected):
+    g = q.Graph()
+    v = g.add_variable("binary", **kwargs)
+    got = g.posterior(v)
+    assert list(got) == sorted(expected)
+    assert got == pytest.approx(expected, abs=1e-15)
+
+
+def test_posterior_keys_ascend_by_state_name():
+    g = q.Graph()
+    v = g.add_variable("level", states=["low", "mid", "high", "B", "é"], prior={"high": 2, "low": 2})
+    got = g.posterior(v)
+    assert list(got) == ["B", "high", "low", "mid", "é"]
+    assert got == {"B": 0.0, "high": 0.5, "low": 0.5, "mid": 0.0, "é": 0.0}
+
+
+@pytest.mark.parametrize("prior, posterior, message", [
+    ({"p": 1.5}, None, "binary prior key 'p' must be between 0.0 and 1.0"),
+    ({"p": "nan"}, None, "binary prior key 'p' must be between 0.0 and 1.0"),
+    ({"p": "inf"}, None, "binary prior key 'p' must be between 0.0 and 1.0"),
+    ({"p": -0.1}, None, "binary prior key 'p' must be between 0.0 and 1.0"),
+    ({"p": True}, None, "binary prior key 'p' must be numeric"),
+    ({"p": " 0.5"}, None, "binary prior key 'p' must be numeric"),
+    ({"p": "x"}, None, "binary prior key 'p' must be numeric"),
+    ({"true": -1}, None, "prior values must be finite and non-negative"),
+    ({"true": "inf"}, None, "prior values must be finite and non-negative"),
+    ({"true": "NaN"}, None, "prior values must be finite and non-negative"),
+    ({"true": 0}, None, "distribution must have positive finite mass"),
+    ({"false": 0, "true": 0.0}, None, "distribution must have positive finite mass"),
+    ({"true": "abc"}, None, 'prior for state "true" must be numeric'),
+    ({"true": False}, None, 'prior for state "true" must be numeric'),
+    ({"false": "abc", "true": -1}, None, 'prior for state "false" must be numeric'),
+    ({"false": -1, "true": "abc"}, None, "prior values must be finite and non-negative"),
+    ({}, {"p": 2}, "binary posterior key 'p' must be between 0.0 and 1.0"),
+    ({}, {"true": "z"}, 'posterior for state "true" must be numeric'),
+    ({"p": 0.5}, {"false": -2}, "posterior values must be finite and non-negative"),
+    ({}, {"true": 1e308, "false": 1e308}, "distribution must have positive finite mass"),
+])
+def test_posterior_refusals(prior, posterior, message):
+    g = q.Graph()
+    v = g.add_variable("binary", prior=prior, posterior=posterior)  # not checked at creation
+    with pytest.raises(ValueError) as info:
+        g.posterior(v)
+    assert str(info.value) == message
+
+
+def test_posterior_of_unknown_variable_is_a_value_error(m):
+    with pytest.raises(ValueError, match="^variable 3 not found$"):
+        m.posterior(3)
+    assert not hasattr(m.snapshot(), "posterior")
+
+
+# ---------------------------------------------------------------- snapshots and borrows
+
+def test_snapshot_keeps_the_model_of_its_moment(m):
+    m.add_cpd(1, [0], [0.5] * 4)
+    m.add_evidence(0, {"state": "true"})
+    m.add_trace({"a": 1})
+    s = m.snapshot()
+    m.add_variable("binary")
+    m.add_factor([0], [1], "f")
+    m.add_evidence(1)
+    m.add_trace()
+    assert (s.variable_count(), s.factor_count(), s.evidence_count(), s.trace_count()) == (3, 1, 1, 1)
+    assert (m.variable_count(), m.factor_count(), m.evidence_count(), m.trace_count()) == (4, 2, 2, 2)
+    with pytest.raises(KeyError, match="variable 3 not found"):
+        s.get_variable(3)
+    assert s.get_factor(0).output_variables == [1]
+    assert s.get_evidence(0).payload == {"state": "true"} and s.get_trace(0).payload == {"a": 1}
