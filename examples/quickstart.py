@@ -38,6 +38,13 @@ def tour(g, title):
     over_30 = {"node": "p", "labels": ["Person"], "where": [{"property": "age", "op": "gt", "value": 30}]}
     rows = g.query({"match": [over_30, {"edge": "k", "type": "knows"}, {"node": "friend"}]})
     print("people over 30 and whom they know:", rows)
+    # A small model beside the graph: does ann trust bob, given what we believe of each?
+    likes = g.add_variable("binary", owner_id=ann, prior={"p": 0.7})
+    trusts = g.add_variable("trust", states=["low", "high"], owner_id=g.get_node_id("bob"))
+    g.add_cpd(trusts, [likes], [0.8, 0.2, 0.3, 0.7])  # P(trust | likes=false), then likes=true
+    g.add_evidence(likes, {"state": "true"})
+    print("model:", g.variable_count(), "variables,", g.factor_count(), "factor:", g.get_factor(0).function)
+    print("before any inference, likes:", g.posterior(likes), "trust:", g.posterior(trusts))
     # A frozen copy keeps answering while the graph moves on.
     snap = g.snapshot()
     g.add_node(external_id="late")

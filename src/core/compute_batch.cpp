@@ -1,5 +1,7 @@
 #include "core/compute_batch.hpp"
 
+#include "core/messages.hpp"
+
 namespace qm {
 
 namespace {
@@ -44,7 +46,7 @@ Result<std::vector<ComputeResult>> compute_batch(const GraphCore& g, const std::
     results.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {
         auto r = run_compute_job(g, jobs[i]);
-        if (!r) return fail("job " + std::to_string(i) + ": " + r.error());
+        if (!r) return fail(msg::job_failed(i, r.error()));
         results.push_back(std::move(*r));
     }
     return results;

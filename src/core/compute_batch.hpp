@@ -14,9 +14,11 @@
 
 namespace qm {
 
+// Whoever builds a job fills every field; the defaults of omitted arguments belong to the
+// declarations of the methods the jobs mirror.
 struct BfsJob {
     std::uint64_t start = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::uint64_t> max_depth;
 };
@@ -24,7 +26,7 @@ struct BfsJob {
 struct ShortestPathJob {
     std::uint64_t start = 0;
     std::uint64_t target = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::string> weight_property;
 };
@@ -34,8 +36,8 @@ struct ConnectedComponentsJob {
 };
 
 struct PageRankJob {
-    std::uint64_t iterations = 20;
-    double damping = 0.85;
+    std::uint64_t iterations = 0;
+    double damping = 0.0;
     std::optional<double> tolerance;
     std::optional<std::string> edge_type;
 };
@@ -43,7 +45,7 @@ struct PageRankJob {
 struct RandomWalkJob {
     std::uint64_t start = 0;
     std::uint64_t steps = 0;
-    std::string direction = "out";
+    std::string direction;
     std::optional<std::string> edge_type;
     std::optional<std::uint64_t> seed;
 };

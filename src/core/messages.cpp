@@ -115,5 +115,9 @@ std::string segment_save_failed(std::string_view action, std::string_view path, 
     return "failed to " + std::string(action) + " " + std::string(path) + ": " + std::string(os_error);
 }
 
+std::string job_failed(std::size_t index, std::string_view message) {
+    return "job " + std::to_string(index) + ": " + std::string(message);
+}
+
 }  // namespace msg
 }  // namespace qm

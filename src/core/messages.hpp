@@ -2,6 +2,7 @@
 // the same way: ids in decimal, user-supplied texts in the double-quoted form.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -44,6 +45,8 @@ std::string posterior_length(std::uint64_t variable_id);
 std::string direction_invalid(std::string_view text);
 std::string edge_weight_not_float(std::uint64_t edge_id, std::string_view key);
 std::string edge_weight_out_of_range(std::uint64_t edge_id, std::string_view key);
+// A batch job's failure: "job {index}: {message}".
+std::string job_failed(std::size_t index, std::string_view message);
 
 inline constexpr std::string_view kRefreshNeedsStore = "refresh is only available for SQLite-backed graphs";
 inline constexpr std::string_view kTransactionConflict =

@@ -11,6 +11,7 @@
 namespace qm::py {
 
 struct BfsArgs : BfsJob {
+    using Job = BfsJob;
     static constexpr auto params = declare(param("start", &BfsJob::start),
                                            param("direction", &BfsJob::direction, R"("out")"),
                                            param("edge_type", &BfsJob::edge_type, "None"),
@@ -18,6 +19,7 @@ struct BfsArgs : BfsJob {
 };
 
 struct ShortestPathArgs : ShortestPathJob {
+    using Job = ShortestPathJob;
     static constexpr auto params = declare(param("start", &ShortestPathJob::start),
                                            param("target", &ShortestPathJob::target),
                                            param("direction", &ShortestPathJob::direction, R"("out")"),
@@ -26,10 +28,12 @@ struct ShortestPathArgs : ShortestPathJob {
 };
 
 struct ConnectedComponentsArgs : ConnectedComponentsJob {
+    using Job = ConnectedComponentsJob;
     static constexpr auto params = declare(param("edge_type", &ConnectedComponentsJob::edge_type, "None"));
 };
 
 struct PageRankArgs : PageRankJob {
+    using Job = PageRankJob;
     static constexpr auto params = declare(param("iterations", &PageRankJob::iterations, "20"),
                                            param("damping", &PageRankJob::damping, "0.85"),
                                            param("tolerance", &PageRankJob::tolerance, "None"),
@@ -37,6 +41,7 @@ struct PageRankArgs : PageRankJob {
 };
 
 struct RandomWalkArgs : RandomWalkJob {
+    using Job = RandomWalkJob;
     static constexpr auto params = declare(param("start", &RandomWalkJob::start),
                                            param("steps", &RandomWalkJob::steps),
                                            param("direction", &RandomWalkJob::direction, R"("out")"),
@@ -45,6 +50,7 @@ struct RandomWalkArgs : RandomWalkJob {
 };
 
 struct SubgraphArgs : SubgraphJob {
+    using Job = SubgraphJob;
     static constexpr auto params = declare(param("nodes", &SubgraphJob::nodes),
                                            param("edge_type", &SubgraphJob::edge_type, "None"));
 };

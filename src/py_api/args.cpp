@@ -2,59 +2,45 @@
 
 #include <climits>
 
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 
 namespace qm::py {
 
 namespace {
 
+// Shared walk of a list-like value: refuses str, then visits each item.
+template <class F>
+bool for_each_item(PyObject* o, F&& f) {
+    if (PyUnicode_Check(o)) {
+        raise_type_error(msg::kStrIsNotList);
+        return false;
+    }
+    if (!PySequence_Check(o)) {
+        raise_type_error(msg::cannot_convert(type_name_of(o), "Sequence"));
+        return false;
+    }
+    Py_ssize_t n = PySequence_Size(o);
+    if (n < 0) return false;
+    // The length is re-read each turn: a custom sequence may change while we walk it.
+    for (Py_ssize_t i = 0; i < n && i < PySequence_Size(o); ++i) {
+        PyRef item = PyRef::steal(PySequence_GetItem(o, i));
+        if (!item || !f(item.get())) return false;
+    }
+    return !PyErr_Occurred();
+}
+
+}  // namespace
+
 std::string type_name_of(PyObject* o) {
     PyRef name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-    if (!name) {
-        PyErr_Clear();
-        return "object";
-    }
-    const char* utf8 = PyUnicode_AsUTF8(name.get());
+    const char* utf8 = name ? PyUnicode_AsUTF8(name.get()) : nullptr;
     if (!utf8) {
         PyErr_Clear();
         return "object";
     }
     return utf8;
 }
-
-// Shared walk of a list-like argument: refuses str, then visits each item.
-template <class F>
-bool for_each_item(PyObject* o, std::string_view name, F&& f) {
-    if (PyUnicode_Check(o)) {
-        raise_argument_type_error(name, "Can't extract `str` to `Vec`");
-        return false;
-    }
-    if (!PySequence_Check(o)) {
-        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'Sequence'");
-        return false;
-    }
-    Py_ssize_t n = PySequence_Size(o);
-    if (n < 0) {
-        wrap_argument_error(name);
-        return false;
-    }
-    // The length is re-read each turn: a custom sequence may change while we walk it.
-    for (Py_ssize_t i = 0; i < n && i < PySequence_Size(o); ++i) {
-        PyRef item = PyRef::steal(PySequence_GetItem(o, i));
-        if (!item) {
-            wrap_argument_error(name);
-            return false;
-        }
-        if (!f(item.get())) return false;
-    }
-    if (PyErr_Occurred()) {
-        wrap_argument_error(name);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool utf8_of(PyObject* str, std::string_view& out) {
     Py_ssize_t len = 0;
@@ -64,40 +50,46 @@ bool utf8_of(PyObject* str, std::string_view& out) {
     return true;
 }
 
-bool to_u64(PyObject* o, std::string_view name, std::uint64_t& out) {
+bool read_u64(PyObject* o, std::uint64_t& out) {
+    // Plain small ints, the usual case, need no index conversion.
+    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
+        Py_ssize_t n = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
+        if (n >= 0) {
+            out = static_cast<std::uint64_t>(n);
+            return true;
+        }
+    }
     PyRef index = PyRef::steal(PyNumber_Index(o));
-    if (!index) {
-        wrap_argument_error(name);
-        return false;
-    }
+    if (!index) return false;
     unsigned long long v = PyLong_AsUnsignedLongLong(index.get());
-    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-        wrap_argument_error(name);
-        return false;
-    }
+    if (v == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return false;
     out = v;
     return true;
 }
 
-bool to_text(PyObject* o, std::string_view name, std::string& out) {
+bool read_text(PyObject* o, std::string& out) {
     if (!PyUnicode_Check(o)) {
-        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'PyString'");
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyString"));
         return false;
     }
     std::string_view view;
-    if (!utf8_of(o, view)) {
-        wrap_argument_error(name);
-        return false;
-    }
+    if (!utf8_of(o, view)) return false;
     out.assign(view);
     return true;
 }
 
-bool to_text_list(PyObject* o, std::string_view name, std::vector<std::string>& out) {
+bool read_f64(PyObject* o, double& out) {
+    double v = PyFloat_AsDouble(o);
+    if (v == -1.0 && PyErr_Occurred()) return false;
+    out = v;
+    return true;
+}
+
+bool read_text_list(PyObject* o, std::vector<std::string>& out) {
     std::vector<std::string> items;
-    bool ok = for_each_item(o, name, [&](PyObject* item) {
+    bool ok = for_each_item(o, [&](PyObject* item) {
         std::string s;
-        if (!to_text(item, name, s)) return false;
+        if (!read_text(item, s)) return false;
         items.push_back(std::move(s));
         return true;
     });
@@ -105,11 +97,11 @@ bool to_text_list(PyObject* o, std::string_view name, std::vector<std::string>& 
     return ok;
 }
 
-bool to_u64_list(PyObject* o, std::string_view name, std::vector<std::uint64_t>& out) {
+bool read_u64_list(PyObject* o, std::vector<std::uint64_t>& out) {
     std::vector<std::uint64_t> items;
-    bool ok = for_each_item(o, name, [&](PyObject* item) {
+    bool ok = for_each_item(o, [&](PyObject* item) {
         std::uint64_t v = 0;
-        if (!to_u64(item, name, v)) return false;
+        if (!read_u64(item, v)) return false;
         items.push_back(v);
         return true;
     });
@@ -117,26 +109,59 @@ bool to_u64_list(PyObject* o, std::string_view name, std::vector<std::uint64_t>&
     return ok;
 }
 
-bool to_f64(PyObject* o, std::string_view name, double& out) {
-    double v = PyFloat_AsDouble(o);
-    if (v == -1.0 && PyErr_Occurred()) {
-        wrap_argument_error(name);
-        return false;
-    }
-    out = v;
-    return true;
-}
-
-bool to_dict_arg(PyObject* o, std::string_view name, DictArg& out) {
+bool read_dict(PyObject* o, PyObject*& out) {
     if (o == Py_None) {
-        out.dict = nullptr;
+        out = nullptr;
         return true;
     }
     if (!PyDict_Check(o)) {
-        raise_argument_type_error(name, "'" + type_name_of(o) + "' object cannot be converted to 'PyDict'");
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
         return false;
     }
-    out.dict = o;
+    out = o;
+    return true;
+}
+
+void wrap_argument_error(std::string_view name) {
+    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
+    PyRef exc = PyRef::steal(PyErr_GetRaisedException());
+    PyRef text = PyRef::steal(PyObject_Str(exc.get()));
+    const char* utf8 = text ? PyUnicode_AsUTF8(text.get()) : nullptr;
+    if (!utf8) return;
+    raise_type_error(msg::argument_error(name, utf8));
+}
+
+bool replace_error(std::string_view message) {
+    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    PyErr_Clear();
+    raise_value_error(message);
+    return false;
+}
+
+bool to_u64(PyObject* o, std::string_view name, std::uint64_t& out) {
+    if (read_u64(o, out)) return true;
+    wrap_argument_error(name);
+    return false;
+}
+
+bool to_text(PyObject* o, std::string_view name, std::string& out) {
+    if (read_text(o, out)) return true;
+    wrap_argument_error(name);
+    return false;
+}
+
+bool to_f64(PyObject* o, std::string_view name, double& out) {
+    if (read_f64(o, out)) return true;
+    wrap_argument_error(name);
+    return false;
+}
+
+bool Nesting::descend() {
+    if (depth_ >= kMaxNesting) {
+        PyErr_SetString(PyExc_RecursionError, std::string(msg::nested_too_deeply(kMaxNesting)).c_str());
+        return false;
+    }
+    ++depth_;
     return true;
 }
 

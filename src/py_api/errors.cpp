@@ -4,6 +4,7 @@
 #include <new>
 
 #include "core/messages.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/module_state.hpp"
 
 namespace qm::py {
@@ -34,22 +35,7 @@ PyObject* raise_panic(std::string_view message) {
 }
 
 PyObject* raise_argument_type_error(std::string_view name, std::string_view reason) {
-    std::string text = "argument '";
-    text += name;
-    text += "': ";
-    text += reason;
-    return raise_type_error(text);
-}
-
-void wrap_argument_error(std::string_view name) {
-    if (!PyErr_ExceptionMatches(PyExc_TypeError)) return;
-    PyObject* exc = PyErr_GetRaisedException();
-    PyRef owned = PyRef::steal(exc);
-    PyRef text = PyRef::steal(PyObject_Str(exc));
-    if (!text) return;
-    const char* utf8 = PyUnicode_AsUTF8(text.get());
-    if (!utf8) return;
-    raise_argument_type_error(name, utf8);
+    return raise_type_error(msg::argument_error(name, reason));
 }
 
 bool emit_runtime_warning(std::string_view message) {
@@ -65,7 +51,7 @@ PyObject* raise_from_current_exception() {
     } catch (const std::exception& e) {
         return raise_panic(e.what());
     } catch (...) {
-        return raise_panic("unknown internal error");
+        return raise_panic(msg::kUnknownInternalError);
     }
 }
 

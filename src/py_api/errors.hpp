@@ -22,8 +22,6 @@ PyObject* raise_not_found(std::string_view kind, std::uint64_t id);
 PyObject* raise_panic(std::string_view message);
 // Argument type problem: TypeError "argument '{name}': {reason}".
 PyObject* raise_argument_type_error(std::string_view name, std::string_view reason);
-// Re-raises a pending TypeError as "argument '{name}': {its message}"; other errors stay.
-void wrap_argument_error(std::string_view name);
 // Turns the messages a core operation left in its warning list into RuntimeWarnings.
 // Returns false when a warning was escalated to an exception by the warnings filter.
 bool emit_runtime_warning(std::string_view message);

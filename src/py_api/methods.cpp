@@ -24,11 +24,17 @@ PyObject* parse_default(std::string_view view) {
     return PyLong_FromLongLong(std::stoll(text));
 }
 
-std::string plural(std::size_t n, const char* word) {
-    return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 }  // namespace
+
+PyObject* default_object(std::string_view text) {
+    // Few distinct texts exist (the defaults of the declarations), each made once and kept.
+    static std::vector<std::pair<std::string, PyObject*>>* made = new std::vector<std::pair<std::string, PyObject*>>();
+    for (const auto& [t, o] : *made)
+        if (t == text) return o;
+    PyObject* o = parse_default(text);
+    if (o) made->emplace_back(std::string(text), o);
+    return o;
+}
 
 unsigned long current_thread_token() {
     static std::atomic<unsigned long> next{0};
@@ -52,7 +58,7 @@ Signature make_signature(std::string qualname, const char* name, const ParamText
         } else {
             sig.doc += "=";
             sig.doc += params[i].default_text;
-            PyObject* value = parse_default(params[i].default_text);
+            PyObject* value = default_object(params[i].default_text);
             if (!value) throw std::runtime_error("cannot build the default of " + sig.qualname);
             sig.defaults.push_back(value);
         }
@@ -65,9 +71,7 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
                      PyObject* kwnames, PyObject** out) {
     const std::size_t n = sig.names.size();
     if (static_cast<std::size_t>(nargs) > n) {
-        std::string m = sig.qualname + "() takes " + plural(n, "positional argument") + " but " +
-                        std::to_string(nargs) + (nargs == 1 ? " was" : " were") + " given";
-        raise_type_error(m);
+        raise_type_error(msg::too_many_positional(sig.qualname, n, static_cast<std::size_t>(nargs)));
         return false;
     }
     for (std::size_t i = 0; i < n; ++i) out[i] = i < static_cast<std::size_t>(nargs) ? args[i] : nullptr;
@@ -81,13 +85,11 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
         std::size_t j = 0;
         while (j < n && sig.names[j] != name) ++j;
         if (j == n) {
-            raise_type_error(sig.qualname + "() got an unexpected keyword argument '" +
-                             std::string(name) + "'");
+            raise_type_error(msg::unexpected_keyword(sig.qualname, name));
             return false;
         }
         if (out[j]) {
-            raise_type_error(sig.qualname + "() got multiple values for argument '" +
-                             std::string(name) + "'");
+            raise_type_error(msg::multiple_values(sig.qualname, name));
             return false;
         }
         out[j] = args[nargs + k];
@@ -104,8 +106,7 @@ bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nar
             if (i > 0) list += missing.size() == 2 ? " and " : (i + 1 == missing.size() ? ", and " : ", ");
             list += missing[i];
         }
-        raise_type_error(sig.qualname + "() missing " +
-                         plural(missing.size(), "required positional argument") + ": " + list);
+        raise_type_error(msg::missing_arguments(sig.qualname, missing.size(), list));
         return false;
     }
     return true;

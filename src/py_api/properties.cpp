@@ -6,39 +6,52 @@
 
 #include "core/messages.hpp"
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 
 namespace qm::py {
 
-bool property_value_from_py(PyObject* o, PropertyValue& out) {
-    if (PyBool_Check(o)) {
-        out = PropertyValue(o == Py_True);
-        return true;
-    }
-    if (PyLong_Check(o)) {
-        long long v = PyLong_AsLongLong(o);
-        if (v == -1 && PyErr_Occurred()) return false;  // OverflowError, as the interpreter says
-        out = PropertyValue(static_cast<std::int64_t>(v));
-        return true;
-    }
-    if (PyFloat_Check(o)) {
-        double v = PyFloat_AS_DOUBLE(o);
-        if (!std::isfinite(v)) {
-            raise_value_error("float property values must be finite");
-            return false;
+namespace {
+
+// Reads one property value into a sink with add_bool/add_int/add_float/add_string, refusing
+// non-finite floats and anything that is not a scalar.
+template <class Sink>
+bool read_property_value(PyObject* o, Sink&& sink) {
+    struct Visitor {
+        Sink& sink;
+        bool on_bool(bool b) { return sink.add_bool(b), true; }
+        bool on_int(std::int64_t n) { return sink.add_int(n), true; }
+        bool on_float(double d) {
+            if (!std::isfinite(d)) {
+                raise_value_error(msg::kFloatNotFinite);
+                return false;
+            }
+            sink.add_float(d);
+            return true;
         }
-        out = PropertyValue(v);
-        return true;
+        bool on_text(std::string_view s) { return sink.add_string(s), true; }
+    };
+    switch (read_scalar(o, Visitor{sink})) {
+        case ScalarRead::Done: return true;
+        case ScalarRead::Failed: return false;
+        case ScalarRead::NotScalar: break;
     }
-    if (PyUnicode_Check(o)) {
-        std::string_view s;
-        if (!utf8_of(o, s)) return false;
-        out = PropertyValue(std::string(s));
-        return true;
-    }
-    raise_value_error("property values must be str, int, float, or bool");
+    raise_value_error(msg::kPropertyValueType);
     return false;
 }
+
+// A sink that keeps one value.
+struct ValueSink {
+    PropertyValue& out;
+    void add_bool(bool b) { out = PropertyValue(b); }
+    void add_int(std::int64_t n) { out = PropertyValue(n); }
+    void add_float(double d) { out = PropertyValue(d); }
+    void add_string(std::string_view s) { out = PropertyValue(std::string(s)); }
+};
+
+}  // namespace
+
+bool property_value_from_py(PyObject* o, PropertyValue& out) { return read_property_value(o, ValueSink{out}); }
 
 namespace {
 
@@ -53,11 +66,11 @@ bool walk_property_dict(PyObject* dict, F&& f) {
     Py_ssize_t size = PyDict_GET_SIZE(dict);
     while (PyDict_Next(dict, &pos, &key, &value)) {
         if (PyDict_GET_SIZE(dict) != size) {
-            raise_runtime_error("dictionary changed size during iteration");
+            raise_runtime_error(msg::kDictChangedSize);
             return false;
         }
         if (!PyUnicode_Check(key)) {
-            raise_value_error("property keys must be strings");
+            raise_value_error(msg::kPropertyKeyType);
             return false;
         }
         if (!f(key, value)) return false;
@@ -152,37 +165,15 @@ private:
 
 // As property_value_from_py, straight into the batch.
 bool stage_value(PyObject* o, PropertyBatch::KeyId key, PropertyBatch& batch) {
-    if (PyBool_Check(o)) {
-        batch.add_bool(key, o == Py_True);
-        return true;
-    }
-    if (PyLong_Check(o)) {
-        if (PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
-            batch.add_int(key, PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o)));
-            return true;
-        }
-        long long v = PyLong_AsLongLong(o);
-        if (v == -1 && PyErr_Occurred()) return false;
-        batch.add_int(key, static_cast<std::int64_t>(v));
-        return true;
-    }
-    if (PyFloat_Check(o)) {
-        double v = PyFloat_AS_DOUBLE(o);
-        if (!std::isfinite(v)) {
-            raise_value_error("float property values must be finite");
-            return false;
-        }
-        batch.add_float(key, v);
-        return true;
-    }
-    if (PyUnicode_Check(o)) {
-        std::string_view s;
-        if (!utf8_of(o, s)) return false;
-        batch.add_string(key, s);
-        return true;
-    }
-    raise_value_error("property values must be str, int, float, or bool");
-    return false;
+    struct BatchSink {
+        PropertyBatch::KeyId key;
+        PropertyBatch& batch;
+        void add_bool(bool b) { batch.add_bool(key, b); }
+        void add_int(std::int64_t n) { batch.add_int(key, n); }
+        void add_float(double d) { batch.add_float(key, d); }
+        void add_string(std::string_view s) { batch.add_string(key, s); }
+    };
+    return read_property_value(o, BatchSink{key, batch});
 }
 
 // As properties_from_py, as one record of the batch. Runs no Python code.
@@ -202,11 +193,10 @@ struct RecordFields {
     PyRef values[4];
 };
 
-// Names a record in messages ("node record 3"); built only when a message needs it.
+// Names a record in messages ("node record 3").
 struct RecordName {
     const char* kind;
     std::size_t position;
-    std::string text() const { return std::string(kind) + " record " + std::to_string(position); }
 };
 
 // The allowed field names of one record kind, with interned Python strings so the usual
@@ -238,7 +228,7 @@ bool capture_fields(PyObject* dict, const RecordName& record, const FieldNames& 
     PyObject* value;
     while (PyDict_Next(dict, &pos, &key, &value)) {
         if (!PyUnicode_Check(key)) {
-            raise_value_error(record.text() + " keys must be strings");
+            raise_value_error(msg::record_keys_not_text(record.kind, record.position));
             return false;
         }
         int found = -1;
@@ -249,7 +239,7 @@ bool capture_fields(PyObject* dict, const RecordName& record, const FieldNames& 
             if (!utf8_of(key, k)) return false;
             found = fields.match(key, k);
             if (found < 0) {
-                raise_value_error(record.text() + " has unknown field " + quoted(k));
+                raise_value_error(msg::record_unknown_field(record.kind, record.position, k));
                 return false;
             }
         }
@@ -262,57 +252,20 @@ bool absent(const PyRef& v) { return !v || v.get() == Py_None; }
 
 bool optional_dict(const PyRef& v, std::string_view key) {
     if (absent(v) || PyDict_Check(v.get())) return true;
-    raise_value_error("optional record field " + quoted(key) + " must be a dict");
+    raise_value_error(msg::optional_record_field_type(key, "a dict"));
     return false;
-}
-
-std::string record_field(std::size_t i, std::string_view key) {
-    return "record " + std::to_string(i) + " field " + quoted(key);
 }
 
 bool required_u64(const PyRef& v, std::size_t i, std::string_view key, std::uint64_t& out) {
     if (!v) {
-        raise_value_error("record " + std::to_string(i) + " missing " + quoted(key));
+        raise_value_error(msg::record_missing(i, key));
         return false;
     }
-    // Plain small ints, the usual case, need no index conversion.
-    PyObject* o = v.get();
-    if (PyLong_CheckExact(o) && PyUnstable_Long_IsCompact(reinterpret_cast<PyLongObject*>(o))) {
-        Py_ssize_t n = PyUnstable_Long_CompactValue(reinterpret_cast<PyLongObject*>(o));
-        if (n >= 0) {
-            out = static_cast<std::uint64_t>(n);
-            return true;
-        }
-    }
-    PyRef index = PyRef::steal(PyNumber_Index(o));
-    unsigned long long n = 0;
-    if (index) n = PyLong_AsUnsignedLongLong(index.get());
-    if (!index || (n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-        PyErr_Clear();
-        raise_value_error(record_field(i, key) + " must be an int");
-        return false;
-    }
-    out = n;
-    return true;
+    return read_u64(v.get(), out) || replace_error(msg::record_field_type(i, key, "an int"));
 }
 
 bool labels_from_py(PyObject* v, std::vector<std::string>& out) {
-    bool ok = !PyUnicode_Check(v) && PySequence_Check(v);
-    if (ok) {
-        Py_ssize_t n = PySequence_Size(v);
-        ok = n >= 0;
-        for (Py_ssize_t i = 0; ok && i < n; ++i) {
-            PyRef item = PyRef::steal(PySequence_GetItem(v, i));
-            std::string_view s;
-            ok = item && PyUnicode_Check(item.get()) && utf8_of(item.get(), s);
-            if (ok) out.emplace_back(s);
-        }
-    }
-    if (!ok) {
-        PyErr_Clear();
-        raise_value_error("optional record field \"labels\" must be a list of strings");
-    }
-    return ok;
+    return read_text_list(v, out) || replace_error(msg::optional_record_field_type("labels", "a list of strings"));
 }
 
 constexpr std::string_view kNodeFieldNames[] = {"external_id", "labels", "properties"};
@@ -332,7 +285,7 @@ const FieldNames& edge_fields() {
 
 bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, PropertyBatch& props) {
     if (!PyList_Check(records)) {
-        raise_value_error("add_nodes records must be a list");
+        raise_value_error(msg::kNodeRecordsNotList);
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
@@ -342,7 +295,7 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
         PyRef element = PyRef::borrow(PyList_GET_ITEM(records, i));
         RecordName name{"node", static_cast<std::size_t>(i)};
         if (!PyDict_Check(element.get())) {
-            raise_value_error(name.text() + " must be a dict");
+            raise_value_error(msg::record_not_dict(name.kind, name.position));
             return false;
         }
         RecordFields f;
@@ -352,7 +305,7 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
         if (!absent(f.values[0])) {
             std::string_view s;
             if (!PyUnicode_Check(f.values[0].get())) {
-                raise_value_error("optional record field \"external_id\" must be a string");
+                raise_value_error(msg::optional_record_field_type("external_id", "a string"));
                 return false;
             }
             if (!utf8_of(f.values[0].get(), s)) return false;
@@ -369,7 +322,7 @@ bool node_records_from_py(PyObject* records, std::vector<NewNodeRecord>& out, Pr
 bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, TextTable& types,
                           PropertyBatch& props) {
     if (!PyList_Check(records)) {
-        raise_value_error("add_edges records must be a list");
+        raise_value_error(msg::kEdgeRecordsNotList);
         return false;
     }
     out.reserve(static_cast<std::size_t>(PyList_GET_SIZE(records)));
@@ -380,7 +333,7 @@ bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, Te
         std::size_t pos = static_cast<std::size_t>(i);
         RecordName name{"edge", pos};
         if (!PyDict_Check(element.get())) {
-            raise_value_error(name.text() + " must be a dict");
+            raise_value_error(msg::record_not_dict(name.kind, name.position));
             return false;
         }
         RecordFields f;
@@ -390,11 +343,11 @@ bool edge_records_from_py(PyObject* records, std::vector<NewEdgeRecord>& out, Te
         if (!required_u64(f.values[0], pos, "source", rec.source)) return false;
         if (!required_u64(f.values[1], pos, "target", rec.target)) return false;
         if (!f.values[2]) {
-            raise_value_error("record " + std::to_string(i) + " missing \"edge_type\"");
+            raise_value_error(msg::record_missing(pos, "edge_type"));
             return false;
         }
         if (!PyUnicode_Check(f.values[2].get())) {
-            raise_value_error(record_field(pos, "edge_type") + " must be a string");
+            raise_value_error(msg::record_field_type(pos, "edge_type", "a string"));
             return false;
         }
         if (!type_texts.lookup(f.values[2].get(), rec.edge_type)) return false;

@@ -39,7 +39,8 @@ struct EdgeRecords {
 
 template <>
 struct Converter<PropertyValue> {
-    static bool convert(PyObject* o, std::string_view, PropertyValue& out) { return property_value_from_py(o, out); }
+    static constexpr std::string_view kNoun = "a str, int, float, or bool";
+    static bool read(PyObject* o, PropertyValue& out) { return property_value_from_py(o, out); }
 };
 template <>
 struct Converter<NodeRecords> {

@@ -4,6 +4,7 @@
 
 #include "core/traversal.hpp"
 #include "py_api/args.hpp"
+#include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
 #include "py_api/methods.hpp"
@@ -73,13 +74,9 @@ struct Seeds {
     std::vector<Seed> items;
 };
 
-bool seeds_from_py(PyObject* o, std::string_view name, Seeds& out) {
-    if (!PyDict_Check(o)) {
-        PyRef tn = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-        const char* text = tn ? PyUnicode_AsUTF8(tn.get()) : nullptr;
-        if (!text) PyErr_Clear();
-        raise_argument_type_error(name, std::string("'") + (text ? text : "object") +
-                                            "' object cannot be converted to 'PyDict'");
+bool read_seeds(PyObject* o, Seeds& out) {
+    if (!PyDict_Check(o)) {  // None included: seeds are required
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
         return false;
     }
     PyRef items = PyRef::steal(PyDict_Items(o));
@@ -92,8 +89,8 @@ bool seeds_from_py(PyObject* o, std::string_view name, Seeds& out) {
         PyObject* pair = PyList_GET_ITEM(items.get(), i);
         std::uint64_t node = 0;
         double amount = 0.0;
-        if (!to_u64(PyTuple_GET_ITEM(pair, 0), name, node)) return false;
-        if (!to_f64(PyTuple_GET_ITEM(pair, 1), name, amount)) return false;
+        if (!read_u64(PyTuple_GET_ITEM(pair, 0), node) || !read_f64(PyTuple_GET_ITEM(pair, 1), amount))
+            return false;
         auto [it, fresh] = position.try_emplace(node, seeds.size());
         if (fresh) seeds.emplace_back(node, amount);
         else seeds[it->second].second = amount;
@@ -106,7 +103,8 @@ bool seeds_from_py(PyObject* o, std::string_view name, Seeds& out) {
 
 template <>
 struct Converter<Seeds> {
-    static bool convert(PyObject* o, std::string_view name, Seeds& out) { return seeds_from_py(o, name, out); }
+    static constexpr std::string_view kNoun = "a dict";
+    static bool read(PyObject* o, Seeds& out) { return read_seeds(o, out); }
 };
 
 namespace {
