@@ -30,11 +30,18 @@ ensure_system_packages() {
 }
 
 VENV=${QUILLMERE_VENV:-.venv}
+# The build tools live in the environment instead of a throw-away isolated one, so the
+# configured build directory (pyproject's build/<wheel tag>) stays valid between runs and an
+# unchanged tree reinstalls in seconds. QUILLMERE_BUILD_DIR overrides the directory (CI
+# points it at an empty one to build from scratch).
 setup() {
   ensure_system_packages
   [ -x "$VENV/bin/python" ] || "$(find_python)" -m venv "$VENV"
   "$VENV/bin/python" -m pip install -q --upgrade pip
-  "$VENV/bin/python" -m pip install -q "$1"
+  "$VENV/bin/python" -m pip install -q "scikit-build-core>=0.10" "cmake>=3.24" "ninja>=1.10"
+  local settings=()
+  if [ -n "${QUILLMERE_BUILD_DIR:-}" ]; then settings+=(--config-settings=build-dir="$QUILLMERE_BUILD_DIR"); fi
+  "$VENV/bin/python" -m pip install -q --no-build-isolation "${settings[@]}" "$1"
 }
 
 case "${1:-}" in

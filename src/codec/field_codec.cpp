@@ -84,20 +84,24 @@ std::vector<std::string> decode_list(std::string_view text) {
 
 // ---------------------------------------------------------------- property maps
 
+void append_encoded_entry(std::string& out, std::string_view key, const ValueView& value) {
+    append_escaped(out, key);
+    out.push_back('\t');
+    out.append(type_name(value.kind));
+    out.push_back('\t');
+    if (value.kind == ValueKind::String) {
+        append_escaped(out, value.s);
+    } else {
+        out.append(encoded_value(value));  // no character of it needs escaping
+    }
+}
+
 void append_encoded_map(std::string& out, const PropertyMap& map) {
     bool first = true;
     for (const auto& [key, value] : map) {
         if (!first) out.push_back('\n');
         first = false;
-        append_escaped(out, key);
-        out.push_back('\t');
-        out.append(type_name(value));
-        out.push_back('\t');
-        if (kind_of(value) == ValueKind::String) {
-            append_escaped(out, std::get<std::string>(value));
-        } else {
-            out.append(encoded_value(value));  // no character of it needs escaping
-        }
+        append_encoded_entry(out, key, view_of(value));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/result.hpp"
+#include "core/packed_props.hpp"
 #include "core/values.hpp"
 
 namespace qm {
@@ -27,6 +28,8 @@ std::vector<std::string> decode_list(std::string_view text);
 // One "key<TAB>type<TAB>value" line per entry, keys in byte order.
 std::string encode_map(const PropertyMap& map);
 void append_encoded_map(std::string& out, const PropertyMap& map);
+// One line of that form (without the line feed that separates entries).
+void append_encoded_entry(std::string& out, std::string_view key, const ValueView& value);
 [[nodiscard]] Result<PropertyMap> decode_map(std::string_view text);
 
 std::string encode_u64_list(std::span<const std::uint64_t> values);

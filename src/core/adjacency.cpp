@@ -13,14 +13,14 @@ Result<Direction> parse_direction(std::string_view text) {
     return fail(msg::direction_invalid(text));
 }
 
-void collect_neighbors(const GraphCore& g, std::uint64_t node, bool outgoing,
+void collect_neighbors(const GraphView& g, std::uint64_t node, bool outgoing,
                        const EdgeTypeFilter& filter, NodeMarks& seen, std::vector<std::uint64_t>& out) {
     for_each_neighbor_edge(g, node, outgoing, filter, [&](std::uint64_t m, std::uint64_t) {
         if (seen.insert(m)) out.push_back(m);
     });
 }
 
-void collect_neighbor_edges(const GraphCore& g, std::uint64_t node, bool outgoing,
+void collect_neighbor_edges(const GraphView& g, std::uint64_t node, bool outgoing,
                             const EdgeTypeFilter& filter, NodeMarks& seen,
                             std::vector<std::pair<std::uint64_t, std::uint64_t>>& out) {
     for_each_neighbor_edge(g, node, outgoing, filter, [&](std::uint64_t m, std::uint64_t e) {
@@ -28,7 +28,7 @@ void collect_neighbor_edges(const GraphCore& g, std::uint64_t node, bool outgoin
     });
 }
 
-void neighbors_for_direction(const GraphCore& g, std::uint64_t node, Direction direction,
+void neighbors_for_direction(const GraphView& g, std::uint64_t node, Direction direction,
                              const EdgeTypeFilter& filter, NodeMarks& seen,
                              std::vector<std::uint64_t>& out) {
     seen.reset(g.nodes.size());
@@ -36,7 +36,7 @@ void neighbors_for_direction(const GraphCore& g, std::uint64_t node, Direction d
     if (direction != Direction::Out) collect_neighbors(g, node, false, filter, seen, out);
 }
 
-Result<double> edge_weight(const GraphCore& g, std::uint64_t edge_id, std::optional<Symbol> key) {
+Result<double> edge_weight(const GraphView& g, std::uint64_t edge_id, std::optional<Symbol> key) {
     ValueView v;
     if (!key || !find_property(g.edges[edge_id].props, *key, v)) return 1.0;
     std::optional<double> w;

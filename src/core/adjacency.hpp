@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/prefetch.hpp"
 #include "core/result.hpp"
 
@@ -133,7 +133,7 @@ private:
 struct EdgeTypeFilter {
     bool active = false;
     Symbol symbol = kNoSymbol;
-    static EdgeTypeFilter make(const GraphCore& g, const std::optional<std::string>& type) {
+    static EdgeTypeFilter make(const GraphView& g, const std::optional<std::string>& type) {
         EdgeTypeFilter f;
         if (!type) return f;
         f.active = true;
@@ -147,7 +147,7 @@ struct EdgeTypeFilter {
 // Calls f(neighbour, edge_id) for every live edge of node in one direction that passes the
 // filter, in adjacency order. No dedup.
 template <class F>
-void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoing,
+void for_each_neighbor_edge(const GraphView& g, std::uint64_t node, bool outgoing,
                             const EdgeTypeFilter& filter, F&& f) {
     // Edge slots of one node lie scattered over the edge table, so each read is likely a
     // cache miss; asking for the slots a few edges ahead lets those misses overlap.
@@ -175,7 +175,7 @@ void for_each_neighbor_edge(const GraphCore& g, std::uint64_t node, bool outgoin
 
 // Asks for the first edge slots of node ahead of a walk reaching it, so a breadth-first
 // loop can overlap the misses of one node with the work on the one before.
-inline void prefetch_node_edges(const GraphCore& g, std::uint64_t node, bool outgoing) {
+inline void prefetch_node_edges(const GraphView& g, std::uint64_t node, bool outgoing) {
     constexpr std::size_t kFirst = 8;
     const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
     const std::size_t table = g.edges.size();
@@ -187,21 +187,21 @@ inline void prefetch_node_edges(const GraphCore& g, std::uint64_t node, bool out
 }
 
 // Appends to out the not-yet-seen neighbours of node in one direction, marking them seen.
-void collect_neighbors(const GraphCore& g, std::uint64_t node, bool outgoing,
+void collect_neighbors(const GraphView& g, std::uint64_t node, bool outgoing,
                        const EdgeTypeFilter& filter, NodeMarks& seen, std::vector<std::uint64_t>& out);
 // The same, recording with each newly seen neighbour the edge that reached it first.
-void collect_neighbor_edges(const GraphCore& g, std::uint64_t node, bool outgoing,
+void collect_neighbor_edges(const GraphView& g, std::uint64_t node, bool outgoing,
                             const EdgeTypeFilter& filter, NodeMarks& seen,
                             std::vector<std::pair<std::uint64_t, std::uint64_t>>& out);
 // Out: outgoing only; In: incoming only; Both: outgoing then incoming sharing `seen`.
 // `seen` is reset by the call.
-void neighbors_for_direction(const GraphCore& g, std::uint64_t node, Direction direction,
+void neighbors_for_direction(const GraphView& g, std::uint64_t node, Direction direction,
                              const EdgeTypeFilter& filter, NodeMarks& seen,
                              std::vector<std::uint64_t>& out);
 
 // The edge's weight under key: 1.0 when absent; ints converted, floats as they are, strings
 // parsed; must be finite and not below zero.
-[[nodiscard]] Result<double> edge_weight(const GraphCore& g, std::uint64_t edge_id,
+[[nodiscard]] Result<double> edge_weight(const GraphView& g, std::uint64_t edge_id,
                                          std::optional<Symbol> key);
 
 }  // namespace qm

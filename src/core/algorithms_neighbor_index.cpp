@@ -6,7 +6,7 @@
 namespace qm {
 
 template <class Index>
-NeighborIndex<Index> build_neighbor_index(const GraphCore& g, const EdgeTypeFilter& filter, Direction direction) {
+NeighborIndex<Index> build_neighbor_index(const GraphView& g, const EdgeTypeFilter& filter, Direction direction) {
     const std::uint64_t n = g.nodes.size();
     const bool out = direction != Direction::In, in = direction != Direction::Out;
     auto counted = [&](const EdgeSlot& e) {
@@ -61,8 +61,8 @@ void keep_distinct_neighbors(NeighborIndex<Index>& index, std::size_t node_slots
     index.ids.shrink_to_fit();
 }
 
-template NeighborIndex<std::uint32_t> build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, Direction);
-template NeighborIndex<std::uint64_t> build_neighbor_index(const GraphCore&, const EdgeTypeFilter&, Direction);
+template NeighborIndex<std::uint32_t> build_neighbor_index(const GraphView&, const EdgeTypeFilter&, Direction);
+template NeighborIndex<std::uint64_t> build_neighbor_index(const GraphView&, const EdgeTypeFilter&, Direction);
 template void keep_distinct_neighbors(NeighborIndex<std::uint32_t>&, std::size_t);
 template void keep_distinct_neighbors(NeighborIndex<std::uint64_t>&, std::size_t);
 

@@ -17,7 +17,7 @@
 
 #include "core/adjacency.hpp"
 #include "core/prefetch.hpp"
-#include "core/graph.hpp"
+#include "core/view.hpp"
 
 namespace qm {
 
@@ -55,14 +55,14 @@ void prefetch_queue_ahead(const NeighborIndex<Index>& index, const std::vector<s
 }
 
 // Whether node ids fit 4-byte entries (always, short of 2^32 node slots).
-inline bool small_node_ids(const GraphCore& g) {
+inline bool small_node_ids(const GraphView& g) {
     return g.nodes.size() <= std::numeric_limits<std::uint32_t>::max();
 }
 
 // Neighbours through live edges passing the filter, duplicates kept: targets of outgoing
 // edges (Out), sources of incoming ones (In), or both, outgoing first (Both).
 template <class Index>
-NeighborIndex<Index> build_neighbor_index(const GraphCore& g, const EdgeTypeFilter& filter, Direction direction);
+NeighborIndex<Index> build_neighbor_index(const GraphView& g, const EdgeTypeFilter& filter, Direction direction);
 
 // Keeps only the first occurrence of each neighbour within every node's list.
 template <class Index>

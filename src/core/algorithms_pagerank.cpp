@@ -20,7 +20,7 @@ namespace qm {
 namespace {
 
 template <class Index>
-ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damping,
+ScoreList run_pagerank(const GraphView& g, std::uint64_t iterations, double damping,
                        std::optional<double> tolerance, const EdgeTypeFilter& filter) {
     const std::size_t slots = g.nodes.size();
     std::vector<Index> live;
@@ -85,7 +85,7 @@ ScoreList run_pagerank(const GraphCore& g, std::uint64_t iterations, double damp
 
 }  // namespace
 
-Result<ScoreList> pagerank(const GraphCore& g, std::uint64_t iterations, double damping,
+Result<ScoreList> pagerank(const GraphView& g, std::uint64_t iterations, double damping,
                            std::optional<double> tolerance, const std::optional<std::string>& edge_type) {
     if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDampingRange));
     if (tolerance && !(std::isfinite(*tolerance) && *tolerance >= 0.0))

@@ -103,7 +103,7 @@ enum : std::uint8_t { kUnreached = 0, kQueued = 1, kSettled = 2 };
 
 }  // namespace
 
-Result<std::optional<WeightedPath>> shortest_path(const GraphCore& g, std::uint64_t start,
+Result<std::optional<WeightedPath>> shortest_path(const GraphView& g, std::uint64_t start,
                                                   std::uint64_t target, std::string_view direction,
                                                   const std::optional<std::string>& edge_type,
                                                   const std::optional<std::string>& weight_property) {

@@ -11,7 +11,7 @@
 
 namespace qm {
 
-Result<GraphCore> subgraph(const GraphCore& g, const std::vector<std::uint64_t>& nodes,
+Result<GraphCore> subgraph(const GraphView& g, const std::vector<std::uint64_t>& nodes,
                            const std::optional<std::string>& edge_type) {
     for (std::uint64_t id : nodes)
         if (!g.node_exists(id)) return fail(msg::node_not_found(id));

@@ -29,7 +29,7 @@ constexpr std::uint64_t kIndexMinEdges = 1 << 16;
 
 // Calls f(m) for every not-yet-visited neighbour m of node in direction order, marking it.
 template <class F>
-void visit_by_slots(const GraphCore& g, std::uint64_t node, Direction direction, const EdgeTypeFilter& filter,
+void visit_by_slots(const GraphView& g, std::uint64_t node, Direction direction, const EdgeTypeFilter& filter,
                     NodeMarks& visited, F&& f) {
     auto step = [&](std::uint64_t m, std::uint64_t) {
         if (visited.insert(m)) f(m);
@@ -47,7 +47,7 @@ void visit_by_index(const NeighborIndex<Index>& index, std::uint64_t node, NodeB
 // Expands order[head..] breadth-first through the packed index, continuing a walk that
 // began through the slots. `depth` and `level_end` carry the level bookkeeping across.
 template <class Index>
-void finish_bfs_by_index(const GraphCore& g, Direction dir, const EdgeTypeFilter& filter,
+void finish_bfs_by_index(const GraphView& g, Direction dir, const EdgeTypeFilter& filter,
                          std::optional<std::uint64_t> max_depth, std::vector<std::uint64_t>& order,
                          std::size_t head, std::uint64_t depth, std::size_t level_end) {
     NeighborIndex<Index> index = build_neighbor_index<Index>(g, filter, dir);
@@ -67,7 +67,7 @@ void finish_bfs_by_index(const GraphCore& g, Direction dir, const EdgeTypeFilter
 
 }  // namespace
 
-Result<std::vector<std::uint64_t>> bfs(const GraphCore& g, std::uint64_t start, std::string_view direction,
+Result<std::vector<std::uint64_t>> bfs(const GraphView& g, std::uint64_t start, std::string_view direction,
                                        const std::optional<std::string>& edge_type,
                                        std::optional<std::uint64_t> max_depth) {
     if (!g.node_exists(start)) return fail(msg::node_not_found(start));
@@ -115,7 +115,7 @@ namespace {
 
 // Weak components sweep the whole graph, so they always read the packed index.
 template <class Index>
-std::vector<std::vector<std::uint64_t>> components_by_index(const GraphCore& g, const EdgeTypeFilter& filter) {
+std::vector<std::vector<std::uint64_t>> components_by_index(const GraphView& g, const EdgeTypeFilter& filter) {
     NeighborIndex<Index> index = build_neighbor_index<Index>(g, filter, Direction::Both);
     NodeBits visited(g.nodes.size());
     std::vector<std::vector<std::uint64_t>> components;
@@ -143,14 +143,14 @@ std::uint64_t clock_seed() {
 
 }  // namespace
 
-std::vector<std::vector<std::uint64_t>> connected_components(const GraphCore& g,
+std::vector<std::vector<std::uint64_t>> connected_components(const GraphView& g,
                                                              const std::optional<std::string>& edge_type) {
     EdgeTypeFilter filter = EdgeTypeFilter::make(g, edge_type);
     if (small_node_ids(g)) return components_by_index<std::uint32_t>(g, filter);
     return components_by_index<std::uint64_t>(g, filter);
 }
 
-Result<std::vector<std::uint64_t>> random_walk(const GraphCore& g, std::uint64_t start, std::uint64_t steps,
+Result<std::vector<std::uint64_t>> random_walk(const GraphView& g, std::uint64_t start, std::uint64_t steps,
                                                std::string_view direction,
                                                const std::optional<std::string>& edge_type,
                                                std::optional<std::uint64_t> seed) {

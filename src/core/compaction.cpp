@@ -11,6 +11,11 @@ void GraphCore::rebuild_compacted_segment() {
     clear_delta_segments();
 }
 
+void GraphCore::fold_deltas_into_segment() {
+    compacted_segment = merge_segment(compacted_segment, delta_out, delta_in, nodes.size());
+    clear_delta_segments();
+}
+
 void GraphCore::clear_delta_segments() {
     std::size_t n = nodes.size();
     delta_out.assign(n, {});
@@ -22,7 +27,7 @@ void GraphCore::clear_delta_segments() {
 
 Status GraphCore::compact_segments() {
     if (store) QM_CHECK(ensure_store_current());
-    rebuild_compacted_segment();
+    fold_deltas_into_segment();
     if (store) QM_CHECK(store->save_segment(compacted_segment, nodes.size(), live_edges_));
     return ok();
 }

@@ -15,9 +15,9 @@ Result<ComputeResult> wrap(Result<T> r) {
 
 }  // namespace
 
-Result<ComputeResult> run_compute_job(const GraphCore& g, const ComputeJob& job) {
+Result<ComputeResult> run_compute_job(const GraphView& g, const ComputeJob& job) {
     struct Runner {
-        const GraphCore& g;
+        const GraphView& g;
         Result<ComputeResult> operator()(const BfsJob& j) const {
             return wrap<BfsOutput>(bfs(g, j.start, j.direction, j.edge_type, j.max_depth));
         }
@@ -41,7 +41,7 @@ Result<ComputeResult> run_compute_job(const GraphCore& g, const ComputeJob& job)
     return std::visit(Runner{g}, job);
 }
 
-Result<std::vector<ComputeResult>> compute_batch(const GraphCore& g, const std::vector<ComputeJob>& jobs) {
+Result<std::vector<ComputeResult>> compute_batch(const GraphView& g, const std::vector<ComputeJob>& jobs) {
     std::vector<ComputeResult> results;
     results.reserve(jobs.size());
     for (std::size_t i = 0; i < jobs.size(); ++i) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "core/algorithms.hpp"
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 
 namespace qm {
@@ -84,10 +84,10 @@ using ComputeResult = std::variant<BfsOutput, ShortestPathOutput, ComponentsOutp
                                    RandomWalkOutput, SubgraphOutput>;
 
 // Runs one job.
-[[nodiscard]] Result<ComputeResult> run_compute_job(const GraphCore& g, const ComputeJob& job);
+[[nodiscard]] Result<ComputeResult> run_compute_job(const GraphView& g, const ComputeJob& job);
 
 // Runs every job in order; the first failure becomes "job {index}: {message}".
-[[nodiscard]] Result<std::vector<ComputeResult>> compute_batch(const GraphCore& g,
+[[nodiscard]] Result<std::vector<ComputeResult>> compute_batch(const GraphView& g,
                                                                const std::vector<ComputeJob>& jobs);
 
 }  // namespace qm

@@ -94,18 +94,9 @@ Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecor
     }
     const std::uint64_t first = next_node_id;
     if (store) {
-        std::vector<NodeRecord> prepared(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            prepared[i].id = first + i;
-            prepared[i].external_id = std::move(*records[i].external_id);
-            prepared[i].labels = std::move(records[i].labels);
-            prepared[i].properties = props.to_map(records[i].properties);
-        }
-        QM_CHECK(store_nodes(prepared));
-        for (std::size_t i = 0; i < n; ++i) {
-            records[i].external_id = std::move(prepared[i].external_id);
-            records[i].labels = std::move(prepared[i].labels);
-        }
+        QM_CHECK(ensure_store_current());
+        QM_CHECK(store->insert_nodes(first, records, props));
+        note_committed_write();
     }
     reserve_for(nodes, n);
     reserve_for(delta_out, n);
@@ -139,15 +130,9 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
     }
     const std::uint64_t first = next_edge_id;
     if (store) {
-        std::vector<EdgeRecord> prepared(n);
-        for (std::size_t i = 0; i < n; ++i) {
-            prepared[i].id = first + i;
-            prepared[i].source = records[i].source;
-            prepared[i].target = records[i].target;
-            prepared[i].edge_type = std::string(types.text(records[i].edge_type));
-            prepared[i].properties = props.to_map(records[i].properties);
-        }
-        QM_CHECK(store_edges(prepared));
+        QM_CHECK(ensure_store_current());
+        QM_CHECK(store->insert_edges(first, records, types, props));
+        note_committed_write();
     }
     if (n > 0) {
         reserve_for(edges, n);
@@ -312,20 +297,6 @@ Status GraphCore::ensure_store_current() {
     QM_TRY(seq, store->current_op_seq());
     if (stale || !loaded_op_seq || *loaded_op_seq != seq) return fail(std::string(msg::kStale));
     store->guard_next_write(seq);
-    return ok();
-}
-
-Status GraphCore::store_nodes(std::span<const NodeRecord> records) {
-    QM_CHECK(ensure_store_current());
-    QM_CHECK(store->insert_nodes(records));
-    note_committed_write();
-    return ok();
-}
-
-Status GraphCore::store_edges(std::span<const EdgeRecord> records) {
-    QM_CHECK(ensure_store_current());
-    QM_CHECK(store->insert_edges(records));
-    note_committed_write();
     return ok();
 }
 

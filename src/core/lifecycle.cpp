@@ -312,6 +312,22 @@ bool rows_fit(const GraphCore& g, const AppendedRows& rows) {
     return true;
 }
 
+bool same_table(const FactorTableRecord& a, const FactorTableRecord& b) {
+    return a.factor_id == b.factor_id && a.variables == b.variables && a.values == b.values && a.is_cpd == b.is_cpd;
+}
+
+bool tables_of_known_factors_unchanged(const GraphCore& g,
+                                       const std::unordered_map<std::uint64_t, FactorTableRecord>& fresh) {
+    std::size_t known = 0;
+    for (const auto& [id, table] : fresh) {
+        if (id >= g.next_factor_id) continue;
+        ++known;
+        auto it = g.factor_tables.find(id);
+        if (it == g.factor_tables.end() || !same_table(it->second, table)) return false;
+    }
+    return known == g.factor_tables.size();
+}
+
 }  // namespace
 
 bool GraphCore::refresh_incremental() {
@@ -337,6 +353,9 @@ bool GraphCore::refresh_incremental() {
         loaded = load_tables_and_posteriors(*this, source, rows->tables, rows->posteriors);
     }
     if (!loaded) return false;
+    // Snapshots read the tables of the factors they know from this very map, so those
+    // must come back unchanged; a file where they changed is reloaded whole instead.
+    if (!tables_of_known_factors_unchanged(*this, rows->tables)) return false;
     apply_appended_rows(*rows, std::move(variables_after), std::move(factors_after));
     return true;
 }
@@ -357,7 +376,7 @@ void GraphCore::apply_appended_rows(AppendedRows& rows, std::vector<std::optiona
     posteriors = std::move(rows.posteriors);
     loaded_op_seq = rows.seq;
     // A fresh open holds every edge in the compacted segment.
-    if (delta_edge_count() > 0) rebuild_compacted_segment();
+    if (delta_edge_count() > 0) fold_deltas_into_segment();
 }
 
 // ---------------------------------------------------------------- transaction commit

@@ -48,38 +48,38 @@ std::byte* BlobArena::allocate(std::size_t size) {
     return p;
 }
 
+ValueView view_of(const PropertyValue& value) {
+    ValueView v;
+    v.kind = kind_of(value);
+    switch (v.kind) {
+        case ValueKind::Bool: v.b = std::get<bool>(value); break;
+        case ValueKind::Int: v.i = std::get<std::int64_t>(value); break;
+        case ValueKind::Float: v.f = std::get<double>(value); break;
+        case ValueKind::String: v.s = std::get<std::string>(value); break;
+    }
+    return v;
+}
+
+std::string encoded_value(const ValueView& v) {
+    switch (v.kind) {
+        case ValueKind::Bool: return v.b ? "true" : "false";
+        case ValueKind::Int: return std::to_string(v.i);
+        case ValueKind::Float: return format_double(v.f);
+        case ValueKind::String: return std::string(v.s);
+    }
+    return {};
+}
+
 PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobArena& arena) {
     if (map.empty()) return nullptr;
-    std::size_t size = 4;
+    std::size_t size = 0;
     for (const auto& [key, value] : map) {
         bool text = kind_of(value) == ValueKind::String;
         size += packed_entry_size(kind_of(value), text ? std::get<std::string>(value).size() : 0);
     }
-    std::byte* blob = arena.allocate(size);
-    std::byte* p = blob;
-    // Fixed-size copies compile to plain stores; only string bytes need a real memcpy.
-    auto put = [&p](const auto& v) {
-        std::memcpy(p, &v, sizeof v);
-        p += sizeof v;
-    };
-    put(static_cast<std::uint32_t>(map.size()));
-    for (const auto& [key, value] : map) {
-        put(symbols.intern(key));
-        put(static_cast<std::uint8_t>(kind_of(value)));
-        switch (kind_of(value)) {
-            case ValueKind::Bool: put(static_cast<std::uint8_t>(std::get<bool>(value) ? 1 : 0)); break;
-            case ValueKind::Int: put(std::get<std::int64_t>(value)); break;
-            case ValueKind::Float: put(std::get<double>(value)); break;
-            case ValueKind::String: {
-                const auto& s = std::get<std::string>(value);
-                put(static_cast<std::uint32_t>(s.size()));
-                std::memcpy(p, s.data(), s.size());
-                p += s.size();
-                break;
-            }
-        }
-    }
-    return blob;
+    BlobWriter out(arena, size, static_cast<std::uint32_t>(map.size()));
+    for (const auto& [key, value] : map) out.entry(symbols.intern(key), view_of(value));
+    return out.blob();
 }
 
 PropertyMap unpack_properties(PackedProps blob, const SymbolTable& symbols) {

@@ -60,6 +60,46 @@ inline std::size_t packed_entry_size(ValueKind kind, std::size_t text_size) {
     return 5;
 }
 
+// The one writer of the blob layout above: sized up front (packed_entry_size per entry),
+// then filled entry by entry in key-text order.
+class BlobWriter {
+public:
+    BlobWriter(BlobArena& arena, std::size_t entry_bytes, std::uint32_t count)
+        : blob_(arena.allocate(4 + entry_bytes)), p_(blob_) {
+        put(count);
+    }
+    void entry(Symbol key, const ValueView& v) {
+        put(key);
+        put(static_cast<std::uint8_t>(v.kind));
+        switch (v.kind) {
+            case ValueKind::Bool: put(static_cast<std::uint8_t>(v.b ? 1 : 0)); break;
+            case ValueKind::Int: put(v.i); break;
+            case ValueKind::Float: put(v.f); break;
+            case ValueKind::String:
+                put(static_cast<std::uint32_t>(v.s.size()));
+                std::memcpy(p_, v.s.data(), v.s.size());
+                p_ += v.s.size();
+                break;
+        }
+    }
+    PackedProps blob() const { return blob_; }
+
+private:
+    // Fixed-size copies compile to plain stores; only string bytes need a real memcpy.
+    template <class T>
+    void put(const T& v) {
+        std::memcpy(p_, &v, sizeof v);
+        p_ += sizeof v;
+    }
+    std::byte* blob_;
+    std::byte* p_;
+};
+
+// A value read in place from a PropertyValue (strings are views into it).
+ValueView view_of(const PropertyValue& v);
+// The canonical text form, as encoded_value gives for the same PropertyValue.
+std::string encoded_value(const ValueView& v);
+
 // Interns the keys and writes the map into the arena; null for an empty map.
 PackedProps pack_properties(const PropertyMap& map, SymbolTable& symbols, BlobArena& arena);
 PropertyMap unpack_properties(PackedProps blob, const SymbolTable& symbols);

@@ -8,7 +8,7 @@
 
 #include <cstdint>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 
 namespace qm {
 
@@ -22,7 +22,7 @@ inline void prefetch_read(const void* p) {
 
 // Asks for the slots of every edge of node in one direction: they lie scattered over the
 // edge table, and asking for all of them before reading any lets their misses overlap.
-inline void prefetch_edge_slots(const GraphCore& g, std::uint64_t node, bool outgoing) {
+inline void prefetch_edge_slots(const GraphView& g, std::uint64_t node, bool outgoing) {
     const EdgeIdRange range = g.edge_ids_for_node(node, outgoing);
     const std::size_t table = g.edges.size();
     for (std::uint64_t e : range.compacted)

@@ -160,39 +160,19 @@ PackedProps pack_properties(const PropertyBatch& batch, PropertyBatch::Run run,
                             PropertyIndex& index, std::uint64_t id) {
     if (run.count == 0) return nullptr;
     auto entries = batch.entries(run);
-    std::size_t size = 4;
+    std::size_t size = 0;
     for (const auto& e : entries) size += packed_entry_size(e.kind, e.size);
-    std::byte* blob = arena.allocate(size);
-    std::byte* p = blob;
-    auto put = [&p](const auto& v) {
-        std::memcpy(p, &v, sizeof v);
-        p += sizeof v;
-    };
-    put(static_cast<std::uint32_t>(entries.size()));
+    BlobWriter out(arena, size, static_cast<std::uint32_t>(entries.size()));
     if (syms.size() < batch.key_count()) syms.resize(batch.key_count(), kNoSymbol);
     for (const auto& e : entries) {
         Symbol& sym = syms[e.key];
         if (sym == kNoSymbol) sym = symbols.intern(batch.key_text(e.key));
-        put(sym);
-        put(static_cast<std::uint8_t>(e.kind));
+        ValueView v = batch.view(e);
+        out.entry(sym, v);
         // Bool bits are 0 or 1, which is also the index's payload for them.
-        std::uint64_t payload = e.bits;
-        switch (e.kind) {
-            case ValueKind::Bool: put(static_cast<std::uint8_t>(e.bits)); break;
-            case ValueKind::Int:
-            case ValueKind::Float: put(e.bits); break;
-            case ValueKind::String: {
-                std::string_view s = batch.view(e).s;
-                put(static_cast<std::uint32_t>(s.size()));
-                std::memcpy(p, s.data(), s.size());
-                p += s.size();
-                payload = PropertyIndex::text_payload(s);
-                break;
-            }
-        }
-        index.add(id, sym, e.kind, payload);
+        index.add(id, sym, e.kind, e.kind == ValueKind::String ? PropertyIndex::text_payload(v.s) : e.bits);
     }
-    return blob;
+    return out.blob();
 }
 
 }  // namespace qm

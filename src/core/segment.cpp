@@ -52,7 +52,36 @@ bool side_matches(std::span<const EdgeSlot> edges, const std::vector<std::uint64
     return true;
 }
 
+void merge_side(const std::vector<std::uint64_t>& old_offsets, const std::vector<std::uint64_t>& old_ids,
+                const std::vector<std::vector<std::uint64_t>>& delta, std::uint64_t n,
+                std::vector<std::uint64_t>& offsets, std::vector<std::uint64_t>& ids) {
+    const std::uint64_t old_n = old_offsets.empty() ? 0 : old_offsets.size() - 1;
+    auto old_slice = [&](std::uint64_t v) -> std::span<const std::uint64_t> {
+        if (v >= old_n) return {};
+        return std::span<const std::uint64_t>(old_ids.data() + old_offsets[v], old_offsets[v + 1] - old_offsets[v]);
+    };
+    offsets.resize(n + 1);
+    offsets[0] = 0;
+    for (std::uint64_t v = 0; v < n; ++v)
+        offsets[v + 1] = offsets[v] + old_slice(v).size() + (v < delta.size() ? delta[v].size() : 0);
+    ids.reserve(offsets[n]);  // filled by appends: no zeroing pass first
+    for (std::uint64_t v = 0; v < n; ++v) {
+        auto slice = old_slice(v);
+        ids.insert(ids.end(), slice.begin(), slice.end());
+        if (v < delta.size()) ids.insert(ids.end(), delta[v].begin(), delta[v].end());
+    }
+}
+
 }  // namespace
+
+ComputeSegment merge_segment(const ComputeSegment& previous,
+                             const std::vector<std::vector<std::uint64_t>>& delta_out,
+                             const std::vector<std::vector<std::uint64_t>>& delta_in, std::uint64_t node_count) {
+    ComputeSegment seg;
+    merge_side(previous.out_offsets, previous.out_edges, delta_out, node_count, seg.out_offsets, seg.out_edges);
+    merge_side(previous.in_offsets, previous.in_edges, delta_in, node_count, seg.in_offsets, seg.in_edges);
+    return seg;
+}
 
 bool ComputeSegment::valid_shape(std::uint64_t node_count, std::uint64_t edge_count) const {
     return valid_side(out_offsets, out_edges.size(), node_count) &&

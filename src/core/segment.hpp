@@ -40,6 +40,14 @@ struct ComputeSegment {
 // for nodes below node_count, ascending within each node.
 ComputeSegment build_segment(std::span<const EdgeSlot> edges, std::uint64_t node_count);
 
+// previous with each node's delta lists appended to its slices, over node_count nodes.
+// Every delta id lies above every compacted id of its node (ids grow as edges arrive), so
+// this equals build_segment over the same edges, made with sequential copies instead of a
+// pass over the whole edge table.
+ComputeSegment merge_segment(const ComputeSegment& previous,
+                             const std::vector<std::vector<std::uint64_t>>& delta_out,
+                             const std::vector<std::vector<std::uint64_t>>& delta_in, std::uint64_t node_count);
+
 // A segment from elsewhere (a cache file) may stand in for build_segment only if every id
 // in it names a live edge listed under its own source (outgoing) or target (incoming),
 // strictly ascending within each node, and it lists exactly live_edges edges per side.

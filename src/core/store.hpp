@@ -35,8 +35,13 @@ public:
 class GraphStore : public SegmentCache {
 public:
 
-    [[nodiscard]] virtual Status insert_nodes(std::span<const NodeRecord> nodes) = 0;
-    [[nodiscard]] virtual Status insert_edges(std::span<const EdgeRecord> edges) = 0;
+    // An insertion batch as the core staged it (ids first_id, first_id + 1, ...; external
+    // ids settled; properties as runs of props, edge types as numbers of types), so a large
+    // batch is written without building one map per record.
+    [[nodiscard]] virtual Status insert_nodes(std::uint64_t first_id, std::span<const NewNodeRecord> nodes,
+                                              const PropertyBatch& props) = 0;
+    [[nodiscard]] virtual Status insert_edges(std::uint64_t first_id, std::span<const NewEdgeRecord> edges,
+                                              const TextTable& types, const PropertyBatch& props) = 0;
     [[nodiscard]] virtual Status insert_graph_records(std::span<const NodeRecord> nodes,
                                                       std::span<const EdgeRecord> edges) = 0;
     [[nodiscard]] virtual Status insert_variable(const VariableRecord& record) = 0;

@@ -14,21 +14,21 @@ namespace {
 // Appends every not-yet-visited neighbour of n, marking it. The visited set subsumes the
 // per-node "seen" set of neighbors_for_direction: a neighbour reached twice from n is
 // visited after the first time, so the order is the same without a second set.
-void expand(const GraphCore& g, std::uint64_t n, Direction direction, const EdgeTypeFilter& filter,
+void expand(const GraphView& g, std::uint64_t n, Direction direction, const EdgeTypeFilter& filter,
             NodeMarks& visited, std::vector<std::uint64_t>& out) {
     if (direction != Direction::In) collect_neighbors(g, n, true, filter, visited, out);
     if (direction != Direction::Out) collect_neighbors(g, n, false, filter, visited, out);
 }
 
 // Breadth-first loops warm the next node of the layer while expanding the current one.
-void warm(const GraphCore& g, std::uint64_t n, Direction direction) {
+void warm(const GraphView& g, std::uint64_t n, Direction direction) {
     if (direction != Direction::In) prefetch_node_edges(g, n, true);
     if (direction != Direction::Out) prefetch_node_edges(g, n, false);
 }
 
 }  // namespace
 
-Result<std::vector<std::uint64_t>> neighbors(const GraphCore& g, std::uint64_t node,
+Result<std::vector<std::uint64_t>> neighbors(const GraphView& g, std::uint64_t node,
                                              std::string_view direction,
                                              const std::optional<std::string>& edge_type) {
     if (!g.node_exists(node)) return fail(msg::node_not_found(node));
@@ -39,7 +39,7 @@ Result<std::vector<std::uint64_t>> neighbors(const GraphCore& g, std::uint64_t n
     return out;
 }
 
-Result<std::vector<std::uint64_t>> k_hop(const GraphCore& g, std::uint64_t start, std::uint64_t hops,
+Result<std::vector<std::uint64_t>> k_hop(const GraphView& g, std::uint64_t start, std::uint64_t hops,
                                          std::string_view direction,
                                          const std::optional<std::string>& edge_type) {
     if (!g.node_exists(start)) return fail(msg::node_not_found(start));
@@ -64,7 +64,7 @@ Result<std::vector<std::uint64_t>> k_hop(const GraphCore& g, std::uint64_t start
     return result;
 }
 
-Result<std::vector<std::uint64_t>> frontier(const GraphCore& g, std::span<const std::uint64_t> starts,
+Result<std::vector<std::uint64_t>> frontier(const GraphView& g, std::span<const std::uint64_t> starts,
                                             std::uint64_t steps, std::string_view direction,
                                             const std::optional<std::string>& edge_type) {
     QM_TRY(dir, parse_direction(direction));
@@ -90,7 +90,7 @@ Result<std::vector<std::uint64_t>> frontier(const GraphCore& g, std::span<const 
     return layer;
 }
 
-Result<std::vector<Seed>> propagate(const GraphCore& g, std::span<const Seed> seeds, std::uint64_t steps,
+Result<std::vector<Seed>> propagate(const GraphView& g, std::span<const Seed> seeds, std::uint64_t steps,
                                     std::string_view edge_property, double damping,
                                     const std::optional<std::string>& edge_type) {
     if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDampingRange));

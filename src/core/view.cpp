@@ -6,11 +6,6 @@ namespace qm {
 
 namespace {
 
-template <class T>
-std::span<const T> first(const std::vector<T>& v, std::uint64_t bound) {
-    return std::span<const T>(v.data(), std::min<std::uint64_t>(v.size(), bound));
-}
-
 // An ascending id list cut before the first id at or past bound.
 std::span<const std::uint64_t> below(std::span<const std::uint64_t> ids, std::uint64_t bound) {
     if (ids.empty() || ids.back() < bound) return ids;
@@ -22,7 +17,7 @@ void keep_below(std::vector<std::uint64_t>& ids, std::uint64_t bound) {
 }
 
 template <class T>
-std::uint64_t present(std::span<const std::optional<T>> slots) {
+std::uint64_t present(const BoundedSlots<std::optional<T>>& slots) {
     return static_cast<std::uint64_t>(std::count_if(slots.begin(), slots.end(), [](const auto& s) { return s.has_value(); }));
 }
 
@@ -44,12 +39,12 @@ ViewBounds ViewBounds::of(const GraphCore& core) {
 GraphView::GraphView(const GraphCore& core) : GraphView(core, ViewBounds::of(core), nullptr) {}
 
 GraphView::GraphView(const GraphCore& core, const ViewBounds& bounds, const PosteriorMap* posteriors)
-    : nodes(first(core.nodes, bounds.next_node_id)),
-      edges(first(core.edges, bounds.next_edge_id)),
-      variables(first(core.variables, bounds.next_variable_id)),
-      factors(first(core.factors, bounds.next_factor_id)),
-      evidence(first(core.evidence, bounds.next_evidence_id)),
-      traces(first(core.traces, bounds.next_trace_id)),
+    : nodes(core.nodes, bounds.next_node_id),
+      edges(core.edges, bounds.next_edge_id),
+      variables(core.variables, bounds.next_variable_id),
+      factors(core.factors, bounds.next_factor_id),
+      evidence(core.evidence, bounds.next_evidence_id),
+      traces(core.traces, bounds.next_trace_id),
       symbols(core.symbols.get()),
       core_(&core),
       bounds_(bounds),

@@ -6,11 +6,14 @@
 // is exactly that: the containers of one GraphCore read through bounds. The live graph is
 // the view whose bounds are its current ends (a GraphCore converts to one implicitly).
 //
-// A view is a value for the length of one call: its spans point into the core's vectors,
-// which may move when the core appends. Keep the bounds (ViewBounds, or a Snapshot) across
-// calls and make a fresh view from them on each call; never keep a view itself.
+// A view is a value for the length of one call. It reads the core's vectors through the
+// core on every access, so it stays sound even if the core appends meanwhile (Python code
+// run while results are built may write to the live graph); but spans handed out by it
+// (adjacency, index id lists) are only good until the next write. Keep the bounds
+// (ViewBounds, or a Snapshot) across calls and make a fresh view from them on each call.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -24,6 +27,27 @@
 namespace qm {
 
 using PosteriorMap = std::unordered_map<std::uint64_t, std::vector<double>>;
+
+// The first size() slots of one of the core's slot vectors, read through the vector itself
+// so a reallocation behind the view cannot leave it dangling. The vectors only grow, so
+// the size fixed at construction stays right.
+template <class T>
+class BoundedSlots {
+public:
+    BoundedSlots() = default;
+    BoundedSlots(const std::vector<T>& slots, std::uint64_t bound)
+        : slots_(&slots), size_(static_cast<std::size_t>(std::min<std::uint64_t>(slots.size(), bound))) {}
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const T& operator[](std::size_t i) const { return (*slots_)[i]; }
+    // Iterators are good until the core's next write.
+    const T* begin() const { return slots_->data(); }
+    const T* end() const { return slots_->data() + size_; }
+
+private:
+    const std::vector<T>* slots_ = nullptr;
+    std::size_t size_ = 0;
+};
 
 // Where a view cuts the graph: the next id of each record kind, and the live node and
 // edge counts as they stood then.
@@ -52,12 +76,12 @@ public:
 
     // ---- the slot tables, cut at the bounds (names as on GraphCore) ----
     // nodes[id] / edges[id] for id below the bound; check occupied() (or use *_exists).
-    std::span<const NodeSlot> nodes;
-    std::span<const EdgeSlot> edges;
-    std::span<const std::optional<VariableRecord>> variables;
-    std::span<const std::optional<FactorRecord>> factors;
-    std::span<const std::optional<EvidenceRecord>> evidence;
-    std::span<const std::optional<TraceRecord>> traces;
+    BoundedSlots<NodeSlot> nodes;
+    BoundedSlots<EdgeSlot> edges;
+    BoundedSlots<std::optional<VariableRecord>> variables;
+    BoundedSlots<std::optional<FactorRecord>> factors;
+    BoundedSlots<std::optional<EvidenceRecord>> evidence;
+    BoundedSlots<std::optional<TraceRecord>> traces;
     // Shared with the live graph and append-only: a symbol made after the view's moment
     // simply finds no ids below its bounds.
     const SymbolTable* symbols = nullptr;

@@ -109,6 +109,20 @@ bool read_u64_list(PyObject* o, std::vector<std::uint64_t>& out) {
     return ok;
 }
 
+bool read_f64_list(PyObject* o, std::vector<double>& out) {
+    std::vector<double> items;
+    bool ok = for_each_item(o, [&](PyObject* item) {
+        double v = 0.0;
+        // Floats, the usual items of a table, are read without the number protocol.
+        if (PyFloat_CheckExact(item)) v = PyFloat_AS_DOUBLE(item);
+        else if (!read_f64(item, v)) return false;
+        items.push_back(v);
+        return true;
+    });
+    if (ok) out = std::move(items);
+    return ok;
+}
+
 bool read_dict(PyObject* o, PyObject*& out) {
     if (o == Py_None) {
         out = nullptr;

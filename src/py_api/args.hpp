@@ -42,6 +42,7 @@ bool read_f64(PyObject* o, double& out);
 // Any sequence except a str, item by item; refuses a str with "Can't extract `str` to `Vec`".
 bool read_text_list(PyObject* o, std::vector<std::string>& out);
 bool read_u64_list(PyObject* o, std::vector<std::uint64_t>& out);
+bool read_f64_list(PyObject* o, std::vector<double>& out);
 // A dict, or None for nullptr.
 bool read_dict(PyObject* o, PyObject*& out);
 
@@ -123,6 +124,11 @@ template <>
 struct Converter<std::vector<std::uint64_t>> {
     static constexpr std::string_view kNoun = "a list of ints";
     static bool read(PyObject* o, std::vector<std::uint64_t>& out) { return read_u64_list(o, out); }
+};
+template <>
+struct Converter<std::vector<double>> {
+    static constexpr std::string_view kNoun = "a list of numbers";
+    static bool read(PyObject* o, std::vector<double>& out) { return read_f64_list(o, out); }
 };
 template <>
 struct Converter<DictArg> {

@@ -18,45 +18,6 @@ namespace {
 // A list of numbers for table values: any sequence of ints and floats except a str.
 using Values = std::vector<double>;
 
-}  // namespace
-
-template <>
-struct Converter<Values> {
-    static bool convert(PyObject* o, std::string_view name, Values& out) {
-        if (PyUnicode_Check(o)) {
-            raise_argument_type_error(name, "Can't extract `str` to `Vec`");
-            return false;
-        }
-        PyRef seq = PyRef::steal(PySequence_Fast(o, ""));
-        if (!seq) {
-            PyErr_Clear();
-            PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-            const char* text = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
-            if (!text) PyErr_Clear();
-            raise_argument_type_error(name, std::string("'") + (text ? text : "object") +
-                                                "' object cannot be converted to 'Sequence'");
-            return false;
-        }
-        // The fast sequence is a list or tuple of its own: items converted below cannot
-        // change its length while it is walked.
-        const Py_ssize_t n = PySequence_Fast_GET_SIZE(seq.get());
-        PyObject** items = PySequence_Fast_ITEMS(seq.get());
-        Values values(static_cast<std::size_t>(n));
-        for (Py_ssize_t k = 0; k < n; ++k) {
-            PyObject* item = items[k];
-            if (PyFloat_CheckExact(item)) {
-                values[static_cast<std::size_t>(k)] = PyFloat_AS_DOUBLE(item);
-            } else if (!to_f64(item, name, values[static_cast<std::size_t>(k)])) {
-                return false;
-            }
-        }
-        out = std::move(values);
-        return true;
-    }
-};
-
-namespace {
-
 PyObject* distribution_to_py(const model::LabelDistribution& dist) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <memory>
 
 namespace qm {
 
@@ -14,21 +15,33 @@ namespace {
 constexpr std::array<std::uint8_t, 8> kMagic = {'Q', 'M', 'S', 'E', 'G', '0', '0', '1'};
 constexpr std::uint64_t kWord = 8;
 
-// Writes into a buffer sized up front, so encoding never reallocates.
-class Writer {
+// Encodes into a fixed buffer and hands it on whenever it fills.
+class ChunkWriter {
 public:
-    explicit Writer(std::vector<std::uint8_t>& out) : out_(out) {}
-    void u64(std::uint64_t v) {
-        for (int i = 0; i < 8; ++i) out_[pos_++] = static_cast<std::uint8_t>(v >> (8 * i));
+    explicit ChunkWriter(const std::function<bool(std::span<const std::uint8_t>)>& sink) : sink_(sink) {}
+    bool u64(std::uint64_t v) {
+        if (used_ + kWord > kChunk && !flush()) return false;
+        for (int i = 0; i < 8; ++i) buffer_[used_++] = static_cast<std::uint8_t>(v >> (8 * i));
+        return true;
     }
-    void array(const std::vector<std::uint64_t>& values) {
-        u64(values.size());
-        for (std::uint64_t v : values) u64(v);
+    bool array(const std::vector<std::uint64_t>& values) {
+        if (!u64(values.size())) return false;
+        for (std::uint64_t v : values)
+            if (!u64(v)) return false;
+        return true;
+    }
+    bool flush() {
+        if (used_ == 0) return true;
+        bool ok = sink_(std::span<const std::uint8_t>(buffer_.data(), used_));
+        used_ = 0;
+        return ok;
     }
 
 private:
-    std::vector<std::uint8_t>& out_;
-    std::size_t pos_ = 0;
+    static constexpr std::size_t kChunk = 1 << 16;
+    const std::function<bool(std::span<const std::uint8_t>)>& sink_;
+    std::array<std::uint8_t, kChunk> buffer_;
+    std::size_t used_ = 0;
 };
 
 // Walks the bytes front to back; every read first checks that the bytes are there.
@@ -79,20 +92,14 @@ private:
 
 }  // namespace
 
-std::vector<std::uint8_t> segment_to_bytes(const ComputeSegment& segment) {
-    std::size_t words = 6 + segment.out_offsets.size() + segment.out_edges.size() +
-                        segment.in_offsets.size() + segment.in_edges.size();
-    std::vector<std::uint8_t> out(words * kWord);
+bool write_segment_bytes(const ComputeSegment& segment,
+                         const std::function<bool(std::span<const std::uint8_t>)>& sink) {
     std::uint64_t magic = 0;
     for (int i = 7; i >= 0; --i) magic = (magic << 8) | kMagic[i];
-    Writer w(out);
-    w.u64(magic);
-    w.u64(segment.out_offsets.empty() ? 0 : segment.out_offsets.size() - 1);
-    w.array(segment.out_offsets);
-    w.array(segment.out_edges);
-    w.array(segment.in_offsets);
-    w.array(segment.in_edges);
-    return out;
+    auto w = std::make_unique<ChunkWriter>(sink);  // the buffer is too large for the stack
+    return w->u64(magic) && w->u64(segment.out_offsets.empty() ? 0 : segment.out_offsets.size() - 1) &&
+           w->array(segment.out_offsets) && w->array(segment.out_edges) && w->array(segment.in_offsets) &&
+           w->array(segment.in_edges) && w->flush();
 }
 
 std::optional<ComputeSegment> segment_from_bytes(std::span<const std::uint8_t> bytes,

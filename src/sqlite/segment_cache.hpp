@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -16,7 +17,10 @@ namespace qm {
 
 // The binary form: magic "QMSEG001", node count, then the four arrays as
 // (u64 length, u64 values...), all little-endian.
-std::vector<std::uint8_t> segment_to_bytes(const ComputeSegment& segment);
+// The form is handed to sink front to back in pieces of bounded size, so a large segment is
+// written without a second copy of it in memory; false as soon as sink returns false.
+bool write_segment_bytes(const ComputeSegment& segment,
+                         const std::function<bool(std::span<const std::uint8_t>)>& sink);
 // None when the bytes are malformed or disagree with the expected counts.
 std::optional<ComputeSegment> segment_from_bytes(std::span<const std::uint8_t> bytes,
                                                  std::uint64_t node_count, std::uint64_t edge_count);

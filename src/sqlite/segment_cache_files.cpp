@@ -117,19 +117,31 @@ int create_directories(const std::string& path) {
     return err;
 }
 
-// Creates or truncates path and writes all of bytes. Returns 0 or an errno.
-int write_file(const std::string& path, std::span<const std::uint8_t> bytes) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
-    if (!fd.valid()) return errno;
+int write_all(int fd, std::span<const std::uint8_t> bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {
-        ssize_t n = ::write(fd.get(), bytes.data() + done, bytes.size() - done);
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0) {
             if (errno == EINTR) continue;
             return errno;
         }
         done += static_cast<std::size_t>(n);
     }
+    return 0;
+}
+
+// Creates or truncates path and writes what produce hands its sink, in order. Returns 0
+// or an errno.
+template <class Produce>
+int write_file(const std::string& path, Produce&& produce) {
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0666));
+    if (!fd.valid()) return errno;
+    int err = 0;
+    produce([&](std::span<const std::uint8_t> bytes) {
+        err = write_all(fd.get(), bytes);
+        return err == 0;
+    });
+    if (err) return err;
     return fd.close_now();
 }
 
@@ -233,8 +245,10 @@ Status save_segment_files(std::string_view db_path, const ComputeSegment& segmen
         return fail(msg::segment_save_failed("create segment directory", dir, os_error_text(err)));
 
     std::string data_path = dir + "/" + std::string(kDataName);
-    std::vector<std::uint8_t> bytes = segment_to_bytes(segment);
-    if (int err = write_file(data_path, bytes))
+    auto encode = [&](const std::function<bool(std::span<const std::uint8_t>)>& sink) {
+        write_segment_bytes(segment, sink);
+    };
+    if (int err = write_file(data_path, encode))
         return fail(msg::segment_save_failed("write segment file", data_path, os_error_text(err)));
 
     std::string manifest_path = dir + "/" + std::string(kManifestName);
@@ -243,7 +257,7 @@ Status save_segment_files(std::string_view db_path, const ComputeSegment& segmen
                            "\nedge_count=" + std::to_string(edge_count) +
                            "\nfile=" + std::string(kDataName) + "\n";
     auto text = std::span(reinterpret_cast<const std::uint8_t*>(manifest.data()), manifest.size());
-    if (int err = write_file(manifest_path, text))
+    if (int err = write_file(manifest_path, [&](auto&& sink) { sink(text); }))
         return fail(msg::segment_save_failed("write segment manifest", manifest_path, os_error_text(err)));
     return ok();
 }

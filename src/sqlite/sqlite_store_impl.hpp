@@ -18,8 +18,10 @@ public:
     // property catalog. A failure leaves no connection behind.
     [[nodiscard]] static Result<std::unique_ptr<SqliteStore>> open(const std::string& path);
 
-    Status insert_nodes(std::span<const NodeRecord> nodes) override;
-    Status insert_edges(std::span<const EdgeRecord> edges) override;
+    Status insert_nodes(std::uint64_t first_id, std::span<const NewNodeRecord> nodes,
+                        const PropertyBatch& props) override;
+    Status insert_edges(std::uint64_t first_id, std::span<const NewEdgeRecord> edges, const TextTable& types,
+                        const PropertyBatch& props) override;
     Status insert_graph_records(std::span<const NodeRecord> nodes,
                                 std::span<const EdgeRecord> edges) override;
     Status insert_variable(const VariableRecord& record) override;

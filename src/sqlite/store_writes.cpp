@@ -47,13 +47,14 @@ public:
         return PropertyRowWriter(scope, std::move(rows), std::move(keys), std::move(values));
     }
 
-    Status write(std::uint64_t id, const PropertyMap& props) {
-        for (const auto& [key, value] : props) {
-            std::string_view type = type_name(value);
+    template <class Props>
+    Status write(std::uint64_t id, const Props& props) {
+        return props.each([&](std::string_view key, const ValueView& value) -> Status {
+            std::string_view type = type_name(value.kind);
             std::string text_buf;
             std::string_view text;
-            if (kind_of(value) == ValueKind::String) {
-                text = std::get<std::string>(value);
+            if (value.kind == ValueKind::String) {
+                text = value.s;
             } else {
                 text_buf = encoded_value(value);
                 text = text_buf;
@@ -64,9 +65,8 @@ public:
             QM_CHECK(rows_.bind_text(4, text));
             QM_CHECK(rows_.step_done());
             QM_CHECK(rows_.reset());
-            QM_CHECK(catalog(key, type, text));
-        }
-        return ok();
+            return catalog(key, type, text);
+        });
     }
 
 private:
@@ -108,6 +108,83 @@ private:
     std::string probe_;
 };
 
+// A record's properties as (key, value) pairs in key order, whichever form holds them.
+// each(f) stops at f's first error.
+struct MapProps {
+    const PropertyMap& map;
+    template <class F>
+    Status each(F&& f) const {
+        for (const auto& [key, value] : map) QM_CHECK(f(std::string_view(key), view_of(value)));
+        return ok();
+    }
+};
+
+struct StagedProps {
+    const PropertyBatch& batch;
+    PropertyBatch::Run run;
+    template <class F>
+    Status each(F&& f) const {
+        for (const auto& e : batch.entries(run)) QM_CHECK(f(batch.key_text(e.key), batch.view(e)));
+        return ok();
+    }
+};
+
+template <class Props>
+void append_encoded_props(std::string& out, const Props& props) {
+    bool first = true;
+    (void)props.each([&](std::string_view key, const ValueView& value) -> Status {
+        if (!first) out.push_back('\n');
+        first = false;
+        append_encoded_entry(out, key, value);
+        return ok();
+    });
+}
+
+// The node and edge rows of one write, from detached records (a transaction's commit) or
+// from a staged insertion batch, behind one set of accessors.
+struct DetachedNodes {
+    std::span<const NodeRecord> records;
+    std::size_t size() const { return records.size(); }
+    std::uint64_t id(std::size_t i) const { return records[i].id; }
+    std::string_view external_id(std::size_t i) const { return records[i].external_id; }
+    std::span<const std::string> labels(std::size_t i) const { return records[i].labels; }
+    MapProps props(std::size_t i) const { return {records[i].properties}; }
+};
+
+struct StagedNodes {
+    std::uint64_t first_id;
+    std::span<const NewNodeRecord> records;
+    const PropertyBatch& batch;
+    std::size_t size() const { return records.size(); }
+    std::uint64_t id(std::size_t i) const { return first_id + i; }
+    std::string_view external_id(std::size_t i) const { return *records[i].external_id; }
+    std::span<const std::string> labels(std::size_t i) const { return records[i].labels; }
+    StagedProps props(std::size_t i) const { return {batch, records[i].properties}; }
+};
+
+struct DetachedEdges {
+    std::span<const EdgeRecord> records;
+    std::size_t size() const { return records.size(); }
+    std::uint64_t id(std::size_t i) const { return records[i].id; }
+    std::uint64_t source(std::size_t i) const { return records[i].source; }
+    std::uint64_t target(std::size_t i) const { return records[i].target; }
+    std::string_view edge_type(std::size_t i) const { return records[i].edge_type; }
+    MapProps props(std::size_t i) const { return {records[i].properties}; }
+};
+
+struct StagedEdges {
+    std::uint64_t first_id;
+    std::span<const NewEdgeRecord> records;
+    const TextTable& types;
+    const PropertyBatch& batch;
+    std::size_t size() const { return records.size(); }
+    std::uint64_t id(std::size_t i) const { return first_id + i; }
+    std::uint64_t source(std::size_t i) const { return records[i].source; }
+    std::uint64_t target(std::size_t i) const { return records[i].target; }
+    std::string_view edge_type(std::size_t i) const { return types.text(records[i].edge_type); }
+    StagedProps props(std::size_t i) const { return {batch, records[i].properties}; }
+};
+
 }  // namespace
 
 template <class Body>
@@ -138,13 +215,6 @@ Status SqliteStore::logged_transaction(Body&& body) {
     return ok();
 }
 
-Status SqliteStore::insert_nodes(std::span<const NodeRecord> nodes) {
-    return insert_graph_records(nodes, {});
-}
-
-Status SqliteStore::insert_edges(std::span<const EdgeRecord> edges) {
-    return insert_graph_records({}, edges);
-}
 
 namespace {
 
@@ -179,50 +249,75 @@ private:
 
 }  // namespace
 
+namespace {
+
+template <class Nodes, class Edges>
+Status write_graph_rows(Connection& conn, const Nodes& nodes, const Edges& edges) {
+    if (nodes.size() == 0 && edges.size() == 0) return ok();
+    QM_TRY(log, op_log_writer(conn));
+    std::string labels, props;
+    if (nodes.size() > 0) {
+        QM_TRY(insert, conn.prepare("INSERT INTO nodes (id, external_id, labels, properties) "
+                                    "VALUES (?1, ?2, ?3, ?4);"));
+        QM_TRY(prop_rows, PropertyRowWriter::prepare(conn, "node"));
+        for (std::size_t i = 0; i < nodes.size(); ++i) {
+            const std::uint64_t id = nodes.id(i);
+            labels = encode_list(nodes.labels(i));
+            props.clear();
+            append_encoded_props(props, nodes.props(i));
+            QM_CHECK(insert.bind_u64(1, id));
+            QM_CHECK(insert.bind_text(2, nodes.external_id(i)));
+            QM_CHECK(insert.bind_text(3, labels));
+            QM_CHECK(insert.bind_text(4, props));
+            QM_CHECK(insert.step_done());
+            QM_CHECK(insert.reset());
+            QM_CHECK(prop_rows.write(id, nodes.props(i)));
+            QM_CHECK(log.append("add_node", id, nodes.external_id(i)));
+        }
+    }
+    if (edges.size() > 0) {
+        QM_TRY(insert, conn.prepare("INSERT INTO edges (id, source, target, edge_type, properties) "
+                                    "VALUES (?1, ?2, ?3, ?4, ?5);"));
+        QM_TRY(prop_rows, PropertyRowWriter::prepare(conn, "edge"));
+        for (std::size_t i = 0; i < edges.size(); ++i) {
+            const std::uint64_t id = edges.id(i);
+            props.clear();
+            append_encoded_props(props, edges.props(i));
+            QM_CHECK(insert.bind_u64(1, id));
+            QM_CHECK(insert.bind_u64(2, edges.source(i)));
+            QM_CHECK(insert.bind_u64(3, edges.target(i)));
+            QM_CHECK(insert.bind_text(4, edges.edge_type(i)));
+            QM_CHECK(insert.bind_text(5, props));
+            QM_CHECK(insert.step_done());
+            QM_CHECK(insert.reset());
+            QM_CHECK(prop_rows.write(id, edges.props(i)));
+            QM_CHECK(log.append("add_edge", id, edges.edge_type(i)));
+        }
+    }
+    return ok();
+}
+
+}  // namespace
+
 Status SqliteStore::insert_graph_records(std::span<const NodeRecord> nodes,
                                          std::span<const EdgeRecord> edges) {
     BatchCache cache(conn_, nodes.size() + edges.size());
-    return logged_transaction([&]() -> Status {
-        if (nodes.empty() && edges.empty()) return ok();
-        QM_TRY(log, op_log_writer(conn_));
-        std::string labels, props;
-        if (!nodes.empty()) {
-            QM_TRY(insert, conn_.prepare("INSERT INTO nodes (id, external_id, labels, properties) "
-                                         "VALUES (?1, ?2, ?3, ?4);"));
-            QM_TRY(prop_rows, PropertyRowWriter::prepare(conn_, "node"));
-            for (const NodeRecord& n : nodes) {
-                labels = encode_list(n.labels);
-                props.clear();
-                append_encoded_map(props, n.properties);
-                QM_CHECK(insert.bind_u64(1, n.id));
-                QM_CHECK(insert.bind_text(2, n.external_id));
-                QM_CHECK(insert.bind_text(3, labels));
-                QM_CHECK(insert.bind_text(4, props));
-                QM_CHECK(insert.step_done());
-                QM_CHECK(insert.reset());
-                QM_CHECK(prop_rows.write(n.id, n.properties));
-                QM_CHECK(log.append("add_node", n.id, n.external_id));
-            }
-        }
-        if (!edges.empty()) {
-            QM_TRY(insert, conn_.prepare("INSERT INTO edges (id, source, target, edge_type, properties) "
-                                         "VALUES (?1, ?2, ?3, ?4, ?5);"));
-            QM_TRY(prop_rows, PropertyRowWriter::prepare(conn_, "edge"));
-            for (const EdgeRecord& e : edges) {
-                props.clear();
-                append_encoded_map(props, e.properties);
-                QM_CHECK(insert.bind_u64(1, e.id));
-                QM_CHECK(insert.bind_u64(2, e.source));
-                QM_CHECK(insert.bind_u64(3, e.target));
-                QM_CHECK(insert.bind_text(4, e.edge_type));
-                QM_CHECK(insert.bind_text(5, props));
-                QM_CHECK(insert.step_done());
-                QM_CHECK(insert.reset());
-                QM_CHECK(prop_rows.write(e.id, e.properties));
-                QM_CHECK(log.append("add_edge", e.id, e.edge_type));
-            }
-        }
-        return ok();
+    return logged_transaction([&] { return write_graph_rows(conn_, DetachedNodes{nodes}, DetachedEdges{edges}); });
+}
+
+Status SqliteStore::insert_nodes(std::uint64_t first_id, std::span<const NewNodeRecord> nodes,
+                                 const PropertyBatch& props) {
+    BatchCache cache(conn_, nodes.size());
+    return logged_transaction([&] {
+        return write_graph_rows(conn_, StagedNodes{first_id, nodes, props}, DetachedEdges{{}});
+    });
+}
+
+Status SqliteStore::insert_edges(std::uint64_t first_id, std::span<const NewEdgeRecord> edges,
+                                 const TextTable& types, const PropertyBatch& props) {
+    BatchCache cache(conn_, edges.size());
+    return logged_transaction([&] {
+        return write_graph_rows(conn_, DetachedNodes{{}}, StagedEdges{first_id, edges, types, props});
     });
 }
 
