@@ -65,3 +65,17 @@ with tempfile.TemporaryDirectory() as folder:
         print("stale handle:", exc)
     reader.refresh()
     print("after refresh the reader sees", reader.node_count(), "nodes; dave is", reader.get_node_id("dave"))
+
+
+# Inference: a rain -> wet-grass model owned by two nodes, evidence, and beliefs.
+g = Graph()
+garden, lawn = g.add_node(external_id="garden"), g.add_node(external_id="lawn")
+g.add_edge(garden, lawn, "near")
+rain = g.add_variable("binary", owner_id=garden, prior={"p": 0.2})
+wet = g.add_variable("binary", owner_id=lawn)
+g.add_cpd(wet, [rain], [0.9, 0.1, 0.1, 0.9])  # P(wet | rain=false), P(wet | rain=true)
+print("region around rain:", g.compile_active_subgraph([rain], radius=1))
+result = g.belief_propagation([rain], evidence={wet: "true"}, persist=True)
+print("P(rain | wet lawn):", result["beliefs"][rain], "after", result["messages_updated"], "updates")
+print("stored as the posterior:", g.posterior(rain), "trace:", g.get_trace(result["trace_id"]).payload["kind"])
+print("flow from the garden:", g.local_propagate({garden: 1.0}, radius=1))

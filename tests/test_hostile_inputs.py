@@ -317,6 +317,11 @@ BY_PARAMETER = {
     "values": st.one_of(st.lists(st.one_of(st.floats(), st.integers(-1, 2), hostile), max_size=6),
                         st.just([0.5, 0.5, 0.5, 0.5]), texts, hostile, values),
     "spec": query_spec,
+    "query_variables": st.one_of(st.none(), id_lists), "query_nodes": st.one_of(st.none(), id_lists),
+    "evidence": st.one_of(st.none(), st.dictionaries(st.one_of(id_ints, texts), st.one_of(
+        st.sampled_from(["true", "false"]), texts, st.integers(0, 1)), max_size=3), hostile, values),
+    "radius": count_ints, "max_iters": count_ints, "max_nodes": st.one_of(count_ints, id_ints),
+    "max_factors": st.one_of(count_ints, id_ints), "persist": st.one_of(st.booleans(), hostile, values),
 }
 
 
