@@ -34,6 +34,10 @@ def tour(g, title):
     print("bfs:", g.bfs(ann), "components:", g.connected_components())
     print("shortest ann->cat by weight:", g.shortest_path(ann, g.get_node_id("cat"), weight_property="weight"))
     print("pagerank:", {k: round(v, 3) for k, v in g.pagerank().items()})
+    # A path query: who does a Person over 30 know, and through which edge?
+    over_30 = {"node": "p", "labels": ["Person"], "where": [{"property": "age", "op": "gt", "value": 30}]}
+    rows = g.query({"match": [over_30, {"edge": "k", "type": "knows"}, {"node": "friend"}]})
+    print("people over 30 and whom they know:", rows)
     # A small model beside the graph: does ann trust bob, given what we believe of each?
     likes = g.add_variable("binary", owner_id=ann, prior={"p": 0.7})
     trusts = g.add_variable("trust", states=["low", "high"], owner_id=g.get_node_id("bob"))
