@@ -39,6 +39,8 @@ GRAPH_SIGNATURES = {
     "random_walk": "(start, steps, direction='out', edge_type=None, seed=None)",
     "subgraph": "(nodes, edge_type=None)",
     "compute_batch": "(jobs)",
+    "cypher": "(query, parameters=None)",
+    "transaction": "(write=True)",
     "add_variable": "(domain, owner_id=None, prior=None, posterior=None, states=None)",
     "add_factor": "(input_variables, output_variables, function, parameters=None)",
     "add_factor_table": "(variables, values)",
