@@ -34,6 +34,10 @@ def tour(g, title):
     print("bfs:", g.bfs(ann), "components:", g.connected_components())
     print("shortest ann->cat by weight:", g.shortest_path(ann, g.get_node_id("cat"), weight_property="weight"))
     print("pagerank:", {k: round(v, 3) for k, v in g.pagerank().items()})
+    # A path query: who does a Person over 30 know, and through which edge?
+    over_30 = {"node": "p", "labels": ["Person"], "where": [{"property": "age", "op": "gt", "value": 30}]}
+    rows = g.query({"match": [over_30, {"edge": "k", "type": "knows"}, {"node": "friend"}]})
+    print("people over 30 and whom they know:", rows)
     # A small model beside the graph: does ann trust bob, given what we believe of each?
     likes = g.add_variable("binary", owner_id=ann, prior={"p": 0.7})
     trusts = g.add_variable("trust", states=["low", "high"], owner_id=g.get_node_id("bob"))
@@ -61,3 +65,17 @@ with tempfile.TemporaryDirectory() as folder:
         print("stale handle:", exc)
     reader.refresh()
     print("after refresh the reader sees", reader.node_count(), "nodes; dave is", reader.get_node_id("dave"))
+
+
+# Inference: a rain -> wet-grass model owned by two nodes, evidence, and beliefs.
+g = Graph()
+garden, lawn = g.add_node(external_id="garden"), g.add_node(external_id="lawn")
+g.add_edge(garden, lawn, "near")
+rain = g.add_variable("binary", owner_id=garden, prior={"p": 0.2})
+wet = g.add_variable("binary", owner_id=lawn)
+g.add_cpd(wet, [rain], [0.9, 0.1, 0.1, 0.9])  # P(wet | rain=false), P(wet | rain=true)
+print("region around rain:", g.compile_active_subgraph([rain], radius=1))
+result = g.belief_propagation([rain], evidence={wet: "true"}, persist=True)
+print("P(rain | wet lawn):", result["beliefs"][rain], "after", result["messages_updated"], "updates")
+print("stored as the posterior:", g.posterior(rain), "trace:", g.get_trace(result["trace_id"]).payload["kind"])
+print("flow from the garden:", g.local_propagate({garden: 1.0}, radius=1))

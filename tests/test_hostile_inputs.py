@@ -271,6 +271,7 @@ job = st.one_of(
                   "extra": values}),
     hostile, values)
 
+
 where_filter = st.one_of(
     st.fixed_dictionaries({"property": st.one_of(texts, hostile)}, optional={
         "op": st.one_of(st.sampled_from(["eq", "ne", "lt", "gte", "in", "contains"]), texts, hostile),
@@ -309,14 +310,25 @@ BY_PARAMETER = {
     "records": st.one_of(st.lists(st.one_of(node_record, edge_record), max_size=5), st.tuples(node_record),
                          hostile, values),
     "jobs": st.one_of(st.lists(job, max_size=4), hostile, values),
+    "query": st.one_of(st.sampled_from([
+        "MATCH (n) RETURN n, labels(n) ORDER BY n.k DESC", "MATCH (a)-[r]-(b) WHERE a.k = $p RETURN a, r, b LIMIT 2",
+        "CREATE (a:L {k: $p})-[:t {w: 1}]->(b {s: 'x'}) RETURN a, b", "MERGE (n:M {k: 1.0}) RETURN n",
+        "RETURN $p AS p UNION CREATE (n) RETURN n AS p", "RETURN $p"]), text_args),
+    "write": st.one_of(st.booleans(), hostile, values),
     "variable_id": id_ints, "factor_id": id_ints, "evidence_id": id_ints, "trace_id": id_ints,
     "owner_id": st.one_of(st.none(), id_ints), "domain": st.one_of(text_args, st.just("binary")),
-    "states": text_lists, "prior": prop_dicts, "posterior": prop_dicts, "parameters": prop_dicts,
+    "states": text_lists, "prior": prop_dicts, "posterior": prop_dicts,
+    "parameters": st.one_of(prop_dicts, st.dictionaries(st.sampled_from(["p", "q"]), values, max_size=2)),
     "payload": prop_dicts, "function": text_args, "input_variables": id_lists,
     "output_variables": id_lists, "variables": id_lists, "parent_variables": id_lists,
     "values": st.one_of(st.lists(st.one_of(st.floats(), st.integers(-1, 2), hostile), max_size=6),
                         st.just([0.5, 0.5, 0.5, 0.5]), texts, hostile, values),
     "spec": query_spec,
+    "query_variables": st.one_of(st.none(), id_lists), "query_nodes": st.one_of(st.none(), id_lists),
+    "evidence": st.one_of(st.none(), st.dictionaries(st.one_of(id_ints, texts), st.one_of(
+        st.sampled_from(["true", "false"]), texts, st.integers(0, 1)), max_size=3), hostile, values),
+    "radius": count_ints, "max_iters": count_ints, "max_nodes": st.one_of(count_ints, id_ints),
+    "max_factors": st.one_of(count_ints, id_ints), "persist": st.one_of(st.booleans(), hostile, values),
 }
 
 

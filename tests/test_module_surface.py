@@ -39,6 +39,8 @@ GRAPH_SIGNATURES = {
     "random_walk": "(start, steps, direction='out', edge_type=None, seed=None)",
     "subgraph": "(nodes, edge_type=None)",
     "compute_batch": "(jobs)",
+    "cypher": "(query, parameters=None)",
+    "transaction": "(write=True)",
     "add_variable": "(domain, owner_id=None, prior=None, posterior=None, states=None)",
     "add_factor": "(input_variables, output_variables, function, parameters=None)",
     "add_factor_table": "(variables, values)",
@@ -50,6 +52,11 @@ GRAPH_SIGNATURES = {
     "evidence_count": "()", "trace_count": "()",
     "posterior": "(variable_id)",
     "query": "(spec)", "query_schema": "()",
+    "belief_propagation": "(query_variables=None, evidence=None, radius=2, max_iters=1000, tolerance=1e-06, "
+                          "damping=0.2, persist=False)",
+    "compile_active_subgraph": "(query_variables, evidence=None, radius=2, max_nodes=10000, max_factors=50000)",
+    "local_propagate": "(seeds, radius=2, query_nodes=None, edge_type=None, edge_property='probability', "
+                       "damping=1.0)",
 }
 SNAPSHOT_ABSENT = ["add_node", "add_edge", "add_nodes", "add_edges", "add_variable", "add_factor",
                    "add_factor_table", "add_cpd", "add_evidence", "add_trace", "refresh",

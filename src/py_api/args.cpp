@@ -170,13 +170,19 @@ bool to_f64(PyObject* o, std::string_view name, double& out) {
     return false;
 }
 
-bool Nesting::descend() {
-    if (depth_ >= kMaxNesting) {
-        PyErr_SetString(PyExc_RecursionError, std::string(msg::nested_too_deeply(kMaxNesting)).c_str());
-        return false;
-    }
-    ++depth_;
-    return true;
+namespace {
+// Levels entered on this thread; readers run with the interpreter lock held, one at a time
+// per thread, and a reader that runs Python code which starts another read nests inside it.
+thread_local int nesting_depth = 0;
+}  // namespace
+
+NestingGuard::NestingGuard() : entered_(nesting_depth < kMaxNesting) {
+    if (entered_) ++nesting_depth;
+    else PyErr_SetString(PyExc_RecursionError, msg::nested_too_deeply(kMaxNesting).c_str());
+}
+
+NestingGuard::~NestingGuard() {
+    if (entered_) --nesting_depth;
 }
 
 PyObject* py_text(std::string_view text) {

@@ -82,16 +82,25 @@ ScalarRead read_scalar(PyObject* o, Visitor&& v) {
 // A value that contains itself is infinitely deep, so the same bound stops it.
 inline constexpr int kMaxNesting = 100;
 
-// The nesting level of the value being read. A recursive reader takes one by value and
-// calls descend() before reading the items of a container.
-class Nesting {
+// One level of a nested value being read: a recursive reader holds one while it reads the
+// items of a container, and stops when it is false (RecursionError set: the value lies
+// deeper than kMaxNesting levels, or contains itself).
+//
+//     bool read_value(PyObject* o, Value& out) {
+//         if (PyList_Check(o)) {
+//             NestingGuard level;
+//             if (!level) return false;
+//             ... read_value(item, ...) for each item
+class NestingGuard {
 public:
-    // False with RecursionError set when the items would lie beyond kMaxNesting.
-    [[nodiscard]] bool descend();
-    int depth() const { return depth_; }
+    NestingGuard();
+    ~NestingGuard();
+    NestingGuard(const NestingGuard&) = delete;
+    NestingGuard& operator=(const NestingGuard&) = delete;
+    explicit operator bool() const { return entered_; }
 
 private:
-    int depth_ = 0;
+    bool entered_;
 };
 
 // A dict argument whose reading the impl does itself (after taking the graph, by

@@ -14,6 +14,8 @@ MethodLists& method_lists() {
         add_lifecycle_methods(l->graph, l->snapshot);
         add_model_methods(l->graph, l->snapshot);
         add_query_methods(l->graph, l->snapshot);
+        add_cypher_methods(l->graph, l->snapshot);
+        add_inference_methods(l->graph);
         return l;
     }();
     return *lists;

@@ -24,5 +24,7 @@ void add_algorithm_methods(MethodList& graph, MethodList& snapshot);
 void add_lifecycle_methods(MethodList& graph, MethodList& snapshot);
 void add_model_methods(MethodList& graph, MethodList& snapshot);
 void add_query_methods(MethodList& graph, MethodList& snapshot);
+void add_cypher_methods(MethodList& graph, MethodList& snapshot);
+void add_inference_methods(MethodList& graph);
 
 }  // namespace qm::py

@@ -35,9 +35,12 @@
 //     graph.add<GraphClass, kWalks>();
 //     snapshot.add<SnapshotClass, kWalks>();
 //
-// Field types with a converter: std::uint64_t, double, std::string, std::optional of those,
-// std::vector<std::string>, std::vector<std::uint64_t>, PropertyValue, DictArg (a dict whose
-// reading is left to the impl); add a Converter<T> specialisation for anything else.
+// Field types with a converter (args.hpp, properties.hpp): std::uint64_t, double, std::string,
+// std::optional of any of them, std::vector of std::string, std::uint64_t or double,
+// PropertyValue, DictArg (a dict whose reading is left to the impl). For anything else add a
+// Converter<T> with read() and kNoun (params.hpp), reading through the toolkit in args.hpp
+// (readers, read_scalar for the one scalar order, NestingGuard for nested values); a dict
+// whose fields mirror a parameter struct reads with read_fields (see compute_jobs.cpp).
 // A static method (no instance, e.g. Graph.open) is `method<impl>("open", Borrow::Shared, kStatic)`;
 // its impl receives the type as c.self().
 //

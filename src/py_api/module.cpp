@@ -28,8 +28,8 @@ struct TypeEntry {
 constexpr TypeEntry kTypes[] = {
     {"_quillmere.Graph", &ModuleState::graph_type, make_graph_type},
     {"_quillmere.GraphSnapshot", &ModuleState::snapshot_type, make_snapshot_type},
-    {"_quillmere.CypherResult", &ModuleState::cypher_result_type, nullptr},
-    {"_quillmere.GraphTransaction", &ModuleState::transaction_type, nullptr},
+    {"_quillmere.CypherResult", &ModuleState::cypher_result_type, make_cypher_result_type},
+    {"_quillmere.GraphTransaction", &ModuleState::transaction_type, make_transaction_type},
     {"_quillmere.Node", &ModuleState::node_type, make_node_type},
     {"_quillmere.Edge", &ModuleState::edge_type, make_edge_type},
     {"_quillmere.Variable", &ModuleState::variable_type, make_variable_type},

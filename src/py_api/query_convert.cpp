@@ -3,6 +3,8 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "py_api/args.hpp"
 #include "py_api/errors.hpp"
@@ -20,11 +22,25 @@ bool value_error(const std::string& message) {
     return false;
 }
 
+// The field names as str objects, made once: a query reads a few dozen fields, and making
+// each name afresh would cost more than the lookups. Interned strings live as long as the
+// interpreter, which is the only one this module runs in.
+PyObject* field_name(const char* key) {
+    static std::vector<std::pair<const char*, PyObject*>> names;
+    for (const auto& [k, v] : names)
+        if (k == key) return v;
+    PyObject* name = PyUnicode_InternFromString(key);
+    if (name) names.emplace_back(key, name);
+    return name;
+}
+
 // The value under key, or null when it is absent or None (None always means absent).
 // A strong reference: reading later fields may run Python code that changes the dict.
 bool get_field(PyObject* dict, const char* key, PyRef& out) {
+    PyObject* name = field_name(key);
+    if (!name) return false;
     PyObject* v = nullptr;
-    if (PyDict_GetItemStringRef(dict, key, &v) < 0) return false;
+    if (PyDict_GetItemRef(dict, name, &v) < 0) return false;
     out = PyRef::steal(v);
     if (v == Py_None) out = PyRef();
     return true;
@@ -257,13 +273,22 @@ PyObject* query_rows_to_py(const QueryRows& rows) {
     }
     PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(rows.count)));
     if (!list) return nullptr;
+    // Consecutive rows of a walk share their leading bindings (the anchor, the first hops),
+    // so each column reuses its previous int object while the id stays the same.
+    std::vector<PyRef> last(width);
+    std::vector<std::uint64_t> last_id(width);
     for (std::size_t r = 0; r < rows.count; ++r) {
         PyObject* dict = PyDict_New();
         if (!dict) return nullptr;
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(r), dict);
         for (std::size_t k = 0; k < width; ++k) {
-            PyRef id = PyRef::steal(py_u64(rows.ids[r * width + k]));
-            if (!id || PyDict_SetItem(dict, keys[k].get(), id.get()) < 0) return nullptr;
+            const std::uint64_t id = rows.ids[r * width + k];
+            if (!last[k] || last_id[k] != id) {
+                last[k] = PyRef::steal(py_u64(id));
+                last_id[k] = id;
+                if (!last[k]) return nullptr;
+            }
+            if (PyDict_SetItem(dict, keys[k].get(), last[k].get()) < 0) return nullptr;
         }
     }
     return list.release();

@@ -10,6 +10,8 @@ namespace qm::py {
 int add_module_functions(PyObject* module);
 PyObject* make_graph_type(PyObject* module);
 PyObject* make_snapshot_type(PyObject* module);
+PyObject* make_cypher_result_type(PyObject* module);
+PyObject* make_transaction_type(PyObject* module);
 PyObject* make_node_type(PyObject* module);
 PyObject* make_edge_type(PyObject* module);
 PyObject* make_variable_type(PyObject* module);

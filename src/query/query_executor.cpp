@@ -14,46 +14,74 @@ constexpr std::uint64_t kUnbound = std::numeric_limits<std::uint64_t>::max();
 
 // The steps (edge, far node) from one node in one direction, read in place: outgoing edges
 // first, then incoming ones; with both directions a self-loop is taken once, as outgoing.
+//
+// When the far node is already bound (a path closing on itself), the steps that can bind
+// are the edges between the two nodes, and they can be read from either end: edges of one
+// pair ascend by id in both nodes' lists. The shorter side is read, and since the bound
+// node is the same for every step of the walk, its list stays in cache.
 class StepCursor {
 public:
     StepCursor() = default;
-    StepCursor(const GraphView& g, std::uint64_t node, QueryDirection dir) : node_(node) {
-        auto add = [&](bool outgoing) {
-            EdgeIdRange r = g.edge_ids_for_node(node, outgoing);
-            spans_[count_] = r.compacted;
-            outgoing_[count_++] = outgoing;
-            spans_[count_] = r.delta;
-            outgoing_[count_++] = outgoing;
-        };
-        if (dir != QueryDirection::In) add(true);
-        if (dir != QueryDirection::Out) add(false);
-        skip_loops_ = dir == QueryDirection::Both;
+    StepCursor(const GraphView& g, std::uint64_t node, QueryDirection dir, std::uint64_t bound_far)
+        : node_(node) {
+        const bool out = dir != QueryDirection::In;
+        const bool in = dir != QueryDirection::Out;
+        const bool both = out && in;
+        EdgeIdRange near_out, near_in, far_out, far_in;
+        bool from_far = false;
+        if (bound_far != kUnbound) {
+            if (out) far_in = g.edge_ids_for_node(bound_far, false);
+            if (in) far_out = g.edge_ids_for_node(bound_far, true);
+            // A short list at the bound end wins without looking at this node's lists,
+            // whose offsets would be one more cache miss per step.
+            from_far = far_in.size() + far_out.size() <= kShortList;
+        }
+        if (!from_far) {
+            if (out) near_out = g.edge_ids_for_node(node, true);
+            if (in) near_in = g.edge_ids_for_node(node, false);
+            if (bound_far != kUnbound)
+                from_far = far_in.size() + far_out.size() < near_out.size() + near_in.size();
+        }
+        if (from_far) {
+            // node -> far is among far's incoming edges, far -> node among its outgoing.
+            if (out) add(far_in, Near::Source, true, false);
+            if (in) add(far_out, Near::Target, false, both);
+        } else {
+            if (out) add(near_out, Near::Any, true, false);
+            if (in) add(near_in, Near::Any, false, both);
+        }
         // The edge slots lie scattered over the edge table: ask for the first few at once.
         std::size_t asked = 0;
         for (std::size_t k = 0; k < count_ && asked < kAhead; ++k)
-            for (std::size_t i = 0; i < spans_[k].size() && asked < kAhead; ++i, ++asked)
-                if (spans_[k][i] < g.edges.size()) prefetch_read(&g.edges[spans_[k][i]]);
+            for (std::size_t i = 0; i < lists_[k].ids.size() && asked < kAhead; ++i, ++asked)
+                if (lists_[k].ids[i] < g.edges.size()) prefetch_read(&g.edges[lists_[k].ids[i]]);
     }
 
     // The next step over a live edge; false when there are none left.
     bool next(const GraphView& g, std::uint64_t& edge, std::uint64_t& far) {
         const std::size_t table = g.edges.size();
         while (k_ < count_) {
-            std::span<const std::uint64_t> ids = spans_[k_];
+            const List& list = lists_[k_];
+            const std::span<const std::uint64_t> ids = list.ids;
             while (i_ < ids.size()) {
                 if (i_ + kAhead < ids.size() && ids[i_ + kAhead] < table)
                     prefetch_read(&g.edges[ids[i_ + kAhead]]);
+                // Every step reads its far node's slot too; the edge slot asked for a few
+                // steps ago is in cache by now and names it.
+                if (i_ + kAhead / 2 < ids.size() && ids[i_ + kAhead / 2] < table) {
+                    const EdgeSlot& ahead = g.edges[ids[i_ + kAhead / 2]];
+                    const std::uint64_t n = list.far_is_target ? ahead.target : ahead.source;
+                    if (n < g.nodes.size()) prefetch_read(&g.nodes[n]);
+                }
                 const std::uint64_t e = ids[i_++];
                 if (e >= table) continue;
                 const EdgeSlot& slot = g.edges[e];
                 if (!slot.occupied()) continue;
-                if (outgoing_[k_]) {
-                    far = slot.target;
-                } else {
-                    // Already listed among the outgoing steps.
-                    if (skip_loops_ && slot.source == node_) continue;
-                    far = slot.source;
-                }
+                if (list.near == Near::Source && slot.source != node_) continue;
+                if (list.near == Near::Target && slot.target != node_) continue;
+                // Already listed among the outgoing steps.
+                if (list.skip_loops && slot.source == node_) continue;
+                far = list.far_is_target ? slot.target : slot.source;
                 edge = e;
                 return true;
             }
@@ -64,14 +92,25 @@ public:
     }
 
 private:
+    enum class Near : std::uint8_t { Any, Source, Target };  // which end must be the node
+    struct List {
+        std::span<const std::uint64_t> ids;
+        Near near = Near::Any;
+        bool far_is_target = true;
+        bool skip_loops = false;
+    };
+    void add(const EdgeIdRange& r, Near near, bool far_is_target, bool skip_loops) {
+        for (auto ids : {r.compacted, r.delta})
+            if (!ids.empty()) lists_[count_++] = List{ids, near, far_is_target, skip_loops};
+    }
+
     static constexpr std::size_t kAhead = 8;
-    std::span<const std::uint64_t> spans_[4];
-    bool outgoing_[4] = {};
+    static constexpr std::size_t kShortList = 32;
+    List lists_[4];
     std::size_t count_ = 0;
     std::size_t k_ = 0;
     std::size_t i_ = 0;
     std::uint64_t node_ = 0;
-    bool skip_loops_ = false;
 };
 
 QueryDirection mirrored(QueryDirection d) {
@@ -94,7 +133,8 @@ public:
         const std::size_t width = plan_.slot_count;
         const std::uint32_t anchor_slot = plan_.nodes[a].slot;
         std::vector<std::uint64_t> lefts;
-        for (std::uint64_t c : node_candidates(g_, plan_.nodes[a])) {
+        const NodeStep& anchor = plan_.nodes[a];
+        for_each_candidate(g_, anchor, candidate_source(g_, anchor), [&](std::uint64_t c) {
             std::fill(binding_.begin(), binding_.end(), kUnbound);
             binding_[anchor_slot] = c;
             lefts.clear();
@@ -103,9 +143,10 @@ public:
                 std::copy_n(lefts.begin() + static_cast<std::ptrdiff_t>(off), width, binding_.begin());
                 if (binding_[anchor_slot] == kUnbound) continue;
                 walk(a, binding_[anchor_slot], /*rightward=*/true, [&] { emit(); });
-                if (full()) return;
+                if (full()) return false;
             }
-        }
+            return true;
+        });
     }
 
 private:
@@ -146,6 +187,17 @@ private:
             while (f.cursor.next(g_, e, m)) {
                 if (rightward && full()) return;
                 if (!admits(es, ns, e, m)) continue;
+                if (to == last) {
+                    // A step onto the path's end completes a path: no frame needed.
+                    const bool bind_edge = es.slot != kNoSlot && binding_[es.slot] == kUnbound;
+                    const bool bind_node = binding_[ns.slot] == kUnbound;
+                    if (bind_edge) binding_[es.slot] = e;
+                    if (bind_node) binding_[ns.slot] = m;
+                    on_end();
+                    if (bind_edge) binding_[es.slot] = kUnbound;
+                    if (bind_node) binding_[ns.slot] = kUnbound;
+                    continue;
+                }
                 Frame child = frame_at(to, m, rightward, last);
                 if (es.slot != kNoSlot && binding_[es.slot] == kUnbound) {
                     binding_[es.slot] = e;
@@ -168,7 +220,8 @@ private:
         f.step = step;
         if (step != last) {
             QueryDirection d = plan_.edges[rightward ? step : step - 1].element->direction;
-            f.cursor = StepCursor(g_, n, rightward ? d : mirrored(d));
+            const std::uint32_t far_slot = plan_.nodes[rightward ? step + 1 : step - 1].slot;
+            f.cursor = StepCursor(g_, n, rightward ? d : mirrored(d), binding_[far_slot]);
         }
         return f;
     }

@@ -35,14 +35,7 @@ struct AliasTable {
     }
 };
 
-// Where an element's candidates come from before its own tests run: one id list the
-// indexes give (the shortest of them), or every node slot.
-struct CandidateSource {
-    bool all = true;
-    std::vector<std::uint64_t> owned;
-    std::span<const std::uint64_t> ids;
-    std::size_t bound = 0;  // an upper bound of the candidate count
-};
+}  // namespace
 
 CandidateSource candidate_source(const GraphView& g, const NodeStep& step) {
     CandidateSource src;
@@ -81,18 +74,7 @@ CandidateSource candidate_source(const GraphView& g, const NodeStep& step) {
     return src;
 }
 
-// Calls f(id) for each candidate in ascending order until f returns false.
-template <class F>
-void for_each_candidate(const GraphView& g, const NodeStep& step, const CandidateSource& src, F&& f) {
-    auto visit = [&](std::uint64_t id) { return !g.node_exists(id) || !node_matches(g, step, id, true) || f(id); };
-    if (src.all) {
-        for (std::uint64_t id = 0; id < g.nodes.size(); ++id)
-            if (!visit(id)) return;
-    } else {
-        for (std::uint64_t id : src.ids)
-            if (!visit(id)) return;
-    }
-}
+namespace {
 
 bool unfiltered(const NodeStep& step, const CandidateSource& src) {
     const NodeElement& el = *step.element;

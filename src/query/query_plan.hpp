@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,30 @@ bool node_matches(const GraphView& g, const NodeStep& step, std::uint64_t id, bo
 // The ascending ids an element can anchor on: those the indexes narrow it to (every live
 // node when nothing narrows it) that also pass its own tests.
 std::vector<std::uint64_t> node_candidates(const GraphView& g, const NodeStep& step);
+
+// Where an element's candidates come from before its own tests run: the shortest id list
+// the indexes give, or every node slot.
+struct CandidateSource {
+    bool all = true;
+    std::vector<std::uint64_t> owned;
+    std::span<const std::uint64_t> ids;
+    std::size_t bound = 0;  // an upper bound of the candidate count
+};
+CandidateSource candidate_source(const GraphView& g, const NodeStep& step);
+
+// Calls f(id) for node_candidates' ids in order until f returns false, without listing them:
+// a query that meets its limit early never pays for the rest of a long list.
+template <class F>
+void for_each_candidate(const GraphView& g, const NodeStep& step, const CandidateSource& src, F&& f) {
+    auto visit = [&](std::uint64_t id) { return !g.node_exists(id) || !node_matches(g, step, id, true) || f(id); };
+    if (src.all) {
+        for (std::uint64_t id = 0; id < g.nodes.size(); ++id)
+            if (!visit(id)) return;
+    } else {
+        for (std::uint64_t id : src.ids)
+            if (!visit(id)) return;
+    }
+}
 
 // The index of the node step with strictly the fewest candidates, the earlier on a tie.
 // Counting stops as soon as an element can no longer win, and the cheapest elements are

@@ -1,0 +1,318 @@
+"""Belief propagation through the Python surface: hand-computed and brute-force models,
+the residual schedule against the plain full-sweep reference, evidence, warnings and the
+result's shape."""
+
+import itertools
+import math
+
+import pytest
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
+
+import _quillmere
+import inference_reference as ref
+
+DIAGNOSTIC_KEYS = ["active_factors", "active_graph_nodes", "active_variables", "boundary_variables",
+                   "converged", "damping", "iterations", "max_iters", "max_residual", "messages_updated",
+                   "tolerance", "truncated"]
+
+
+def probs(belief):
+    """A belief dict in state order "false", "true" (binary variables)."""
+    return [belief["false"], belief["true"]]
+
+
+def brute_force(cards, priors, factors, evidence):
+    """Exact marginals by enumerating every joint state. factors: (vars, values, is_cpd)."""
+    vs = sorted(cards)
+    totals = {v: [0.0] * cards[v] for v in vs}
+    for joint in itertools.product(*[range(cards[v]) for v in vs]):
+        state = dict(zip(vs, joint))
+        if any(state[v] != s for v, s in evidence.items()):
+            continue
+        w = 1.0
+        for v in vs:
+            w *= priors[v][state[v]]
+        for fvs, values, is_cpd in factors:
+            st_ = ref.strides([cards[v] for v in fvs], is_cpd)
+            w *= values[sum(state[v] * s for v, s in zip(fvs, st_))]
+        for v in vs:
+            totals[v][state[v]] += w
+    return {v: [x / sum(t) for x in t] for v, t in totals.items()}
+
+
+def test_result_shape_and_a_single_factor():
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    g.add_factor_table([a], [1.0, 3.0])
+    r = g.belief_propagation()
+    assert list(r) == ["beliefs", "active", "schedule", "iterations", "messages_updated", "converged",
+                       "max_residual", "trace_id", "warnings", "diagnostics"]
+    assert r["schedule"] == "residual_async" and r["trace_id"] is None and r["warnings"] == []
+    assert r["converged"] is True
+    assert probs(r["beliefs"][a]) == pytest.approx([0.25, 0.75], abs=1e-6)
+    assert r["active"] == {"variables": [a], "factors": [0], "graph_nodes": [], "boundary_variables": [],
+                           "truncated": False}
+    d = r["diagnostics"]
+    assert list(d) == DIAGNOSTIC_KEYS
+    assert (d["active_factors"], d["active_variables"], d["damping"], d["tolerance"], d["max_iters"]) == \
+        (1, 1, 0.2, 1e-6, 1000)
+    assert (d["iterations"], d["messages_updated"], d["converged"], d["max_residual"]) == \
+        (r["iterations"], r["messages_updated"], True, r["max_residual"])
+    assert type(d["iterations"]) is int and type(d["truncated"]) is bool and type(d["damping"]) is float
+
+
+def test_cpd_pair_with_evidence_and_a_prior_on_the_child():
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    b = g.add_variable("binary")
+    g.add_cpd(b, [a], [0.9, 0.1, 0.2, 0.8])
+    r = g.belief_propagation(evidence={a: "true"}, tolerance=1e-10)
+    assert probs(r["beliefs"][a]) == [0.0, 1.0]
+    assert probs(r["beliefs"][b]) == pytest.approx([0.2, 0.8], abs=1e-9)
+
+    c = g.add_variable("binary", prior={"false": 1, "true": 3})
+    g.add_cpd(c, [a], [0.9, 0.1, 0.2, 0.8])
+    r = g.belief_propagation([c], evidence={a: "true"}, tolerance=1e-10)
+    want = [0.2 * 0.25, 0.8 * 0.75]
+    assert probs(r["beliefs"][c]) == pytest.approx([x / sum(want) for x in want], abs=1e-9)
+
+
+def test_a_tree_is_exact_against_enumeration():
+    # Mixed cardinalities, CPDs and plain tables, priors, one observed leaf: on a tree the
+    # converged beliefs are the exact marginals.
+    g = _quillmere.Graph()
+    cards = {0: 2, 1: 3, 2: 2, 3: 3, 4: 2}
+    prior_maps = {0: {"p": 0.3}, 1: {"s0": 1, "s1": 2, "s2": 1}, 2: {}, 3: {"s2": 5, "s0": 1}, 4: {}}
+    priors = {0: [0.7, 0.3], 1: [0.25, 0.5, 0.25], 2: [0.5, 0.5], 3: [1 / 6, 0.0, 5 / 6], 4: [0.5, 0.5]}
+    for v in range(5):
+        states = None if cards[v] == 2 else ["s0", "s1", "s2"]
+        assert g.add_variable("binary" if states is None else "level", prior=prior_maps[v], states=states) == v
+    factors = [([1, 0], [0.2, 0.5, 0.3, 0.6, 0.1, 0.3], True),
+               ([0, 2], [1.0, 2.0, 0.5, 0.25], False),
+               ([3, 1], [0.1, 0.2, 0.7, 0.3, 0.3, 0.4, 0.5, 0.25, 0.25], True),
+               ([4, 3], [0.9, 0.1, 0.5, 0.5, 0.0, 1.0], True)]
+    for fvs, values, is_cpd in factors:
+        if is_cpd:
+            g.add_cpd(fvs[0], fvs[1:], values)
+        else:
+            g.add_factor_table(fvs, values)
+    g.add_evidence(4, {"state": "true"})
+    exact = brute_force(cards, priors, factors, {4: 1})
+    # Stored evidence alone would seed the region with the leaf; ask about every variable.
+    r = g.belief_propagation(list(range(5)), tolerance=1e-13, max_iters=100000)
+    assert r["converged"]
+    for v in range(5):
+        names = ["false", "true"] if cards[v] == 2 else ["s0", "s1", "s2"]
+        assert [r["beliefs"][v][s] for s in names] == pytest.approx(exact[v], abs=1e-9)
+
+
+def test_query_order_outputs_and_beliefs_of_unconnected_variables():
+    g = _quillmere.Graph()
+    ids = [g.add_variable("binary", prior={"p": 0.1 * (i + 1)}) for i in range(6)]
+    r = g.belief_propagation([5, 2])
+    assert list(r["beliefs"]) == [2, 5]
+    assert (r["iterations"], r["messages_updated"], r["converged"], r["max_residual"]) == (1, 0, True, 0.0)
+    assert probs(r["beliefs"][5]) == pytest.approx([0.4, 0.6])
+    assert r["warnings"] == []
+    # Without a query the whole region answers, ascending.
+    assert list(g.belief_propagation()["beliefs"]) == ids
+
+
+def test_first_computed_wins_among_equal_residuals():
+    # Two identical one-variable tables give the two factor-to-variable candidates the same
+    # residual; a single pass applies the first one (factor 0's) and leaves the other.
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    b = g.add_variable("binary")
+    g.add_factor_table([a], [1.0, 3.0])
+    g.add_factor_table([b], [1.0, 3.0])
+    r = g.belief_propagation(max_iters=1, damping=0.0)
+    assert probs(r["beliefs"][a]) == [0.25, 0.75]
+    assert probs(r["beliefs"][b]) == [0.5, 0.5]
+    r = g.belief_propagation(max_iters=2, damping=0.0)
+    assert probs(r["beliefs"][b]) == [0.25, 0.75] and r["max_residual"] == 0.5
+
+
+def binary_loop(g, n=4):
+    vs = [g.add_variable("binary", prior={"p": 0.2 + 0.1 * i}) for i in range(n)]
+    for i in range(n):
+        g.add_factor_table([vs[i], vs[(i + 1) % n]], [1.0, 0.3 + 0.1 * i, 0.5, 2.0])
+    return vs
+
+
+def test_iteration_warnings():
+    g = _quillmere.Graph()
+    binary_loop(g)
+    r = g.belief_propagation(max_iters=0)
+    assert (r["iterations"], r["messages_updated"], r["converged"], r["max_residual"]) == (0, 0, False, 0.0)
+    assert r["warnings"] == ["belief propagation did not converge within 0 iterations"]
+    r = g.belief_propagation(max_iters=10)
+    assert (r["iterations"], r["messages_updated"], r["converged"]) == (10, 10, False)
+    assert r["warnings"] == ["belief propagation did not converge within 10 iterations",
+                             "belief propagation used 10 of 10 configured iterations"]
+    full = g.belief_propagation(max_iters=100000)
+    k = full["iterations"]
+    assert full["converged"] and full["messages_updated"] == k - 1 and k > 20
+    assert full["warnings"] == []
+    # Converging in the last allowed pass counts as using them all; 9/10 is the threshold.
+    assert g.belief_propagation(max_iters=k)["warnings"] == [f"belief propagation used {k} of {k} configured iterations"]
+    near = (10 * k) // 9
+    assert g.belief_propagation(max_iters=near)["warnings"] == [f"belief propagation used {k} of {near} configured iterations"]
+    assert g.belief_propagation(max_iters=near + 1)["warnings"] == []
+    # Damping 1 keeps every message: each pass would repeat the last, however many are asked.
+    huge = 10**18
+    r = g.belief_propagation(max_iters=huge, damping=1.0)
+    assert (r["iterations"], r["messages_updated"], r["converged"]) == (huge, huge, False)
+    assert r["warnings"] == [f"belief propagation did not converge within {huge} iterations",
+                             f"belief propagation used {huge} of {huge} configured iterations"]
+    # An empty model needs no pass at all to be converged.
+    assert _quillmere.Graph().belief_propagation(max_iters=0)["converged"] is True
+
+
+@pytest.mark.parametrize("kwargs, message", [
+    ({"tolerance": -1.0}, "tolerance must be finite and non-negative"),
+    ({"tolerance": math.nan}, "tolerance must be finite and non-negative"),
+    ({"tolerance": math.inf}, "tolerance must be finite and non-negative"),
+    ({"tolerance": -1.0, "damping": 2.0}, "tolerance must be finite and non-negative"),
+    ({"damping": 1.5}, "damping must be between 0.0 and 1.0"),
+    ({"damping": math.nan}, "damping must be between 0.0 and 1.0"),
+    ({"evidence": {0: 0}}, "evidence values must be state strings"),
+    ({"evidence": {"0": "true"}}, "evidence keys must be variable ids"),
+    ({"evidence": {-1: "true"}}, "evidence keys must be variable ids"),
+    ({"evidence": {2**64: "true"}}, "evidence keys must be variable ids"),
+    ({"evidence": {0: "true", "x": 1}}, "evidence keys must be variable ids"),
+    ({"evidence": {0: "maybe"}}, 'state "maybe" not found for variable 0'),
+    ({"evidence": {7: "true"}}, "variable 7 not found"),
+    ({"query_variables": [7]}, "variable 7 not found"),
+])
+def test_argument_errors(kwargs, message):
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    g.add_factor_table([a], [1.0, 2.0])
+    with pytest.raises(ValueError) as e:
+        g.belief_propagation(**kwargs)
+    assert str(e.value) == message
+
+
+def test_argument_types():
+    g = _quillmere.Graph()
+    g.add_variable("binary")
+    with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
+        g.belief_propagation("01")
+    with pytest.raises(TypeError, match="evidence"):
+        g.belief_propagation(evidence=[(0, "true")])
+    assert g.belief_propagation(tolerance=-0.0, damping=1)["converged"]
+    assert g.belief_propagation(None, None)["beliefs"][0] == {"false": 0.5, "true": 0.5}
+
+
+def test_stored_evidence_then_the_argument():
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    b = g.add_variable("binary")
+    g.add_cpd(b, [a], [0.9, 0.1, 0.2, 0.8])
+    g.add_evidence(a, {"state": "false"})
+    g.add_evidence(a, {"state": "true", "note": "later wins"})
+    g.add_evidence(b, {"source": "no state key"})
+    g.add_evidence(b, {"state": 1})  # not a text: not evidence
+    r = g.belief_propagation([a, b], tolerance=1e-10)
+    assert probs(r["beliefs"][a]) == [0.0, 1.0]
+    assert probs(r["beliefs"][b]) == pytest.approx([0.2, 0.8], abs=1e-9)
+    assert probs(g.belief_propagation([a], evidence={a: "false"})["beliefs"][a]) == [1.0, 0.0]
+    # A stored state the variable lacks is accepted when added and refused here.
+    g.add_evidence(b, {"state": "maybe"})
+    with pytest.raises(ValueError, match='^state "maybe" not found for variable 1$'):
+        g.belief_propagation([a])
+
+
+def test_evidence_impossible_under_every_parent_state():
+    g = _quillmere.Graph()
+    a = g.add_variable("binary")
+    b = g.add_variable("binary")
+    g.add_cpd(b, [a], [1.0, 0.0, 1.0, 0.0])
+    # Undamped, the one-hot message replaces the uniform one and leaves the parent no mass.
+    with pytest.raises(ValueError, match="^distribution must have positive finite mass$"):
+        g.belief_propagation(evidence={b: "true"}, damping=0.0)
+
+
+def test_prior_errors_reach_the_caller_and_a_factor_without_table_is_inert():
+    g = _quillmere.Graph()
+    a = g.add_variable("binary", prior={"p": 1.5})
+    g.add_factor([a], [], "noisy_or")
+    # No table: no message touches a, but its belief still reads the prior.
+    with pytest.raises(ValueError, match="^binary prior key 'p' must be between 0.0 and 1.0$"):
+        g.belief_propagation()
+    b = g.add_variable("binary")
+    g.add_factor_table([b], [1.0, 1.0])
+    assert g.belief_propagation([b])["active"]["factors"] == [1]
+    # Observed, a's prior is never read.
+    assert g.belief_propagation([a], evidence={a: "true"})["beliefs"][a] == {"false": 0.0, "true": 1.0}
+
+
+# ------------------------------------------------------------ against the full sweep
+
+WEIGHTS = [0.0, 0.25, 0.5, 1.0, 2.0]
+
+
+@st.composite
+def models(draw):
+    n = draw(st.integers(1, 5))
+    cards = {v: draw(st.integers(1, 3)) for v in range(n)}
+    raw = {v: [draw(st.sampled_from(WEIGHTS[1:])) for _ in range(cards[v])] for v in range(n)}
+    evidence = {v: draw(st.integers(0, cards[v] - 1)) for v in range(n) if draw(st.integers(0, 3)) == 0}
+    factors = []
+    for _ in range(draw(st.integers(0, 5))):
+        fvs = draw(st.lists(st.integers(0, n - 1), min_size=1, max_size=3, unique=True))
+        size = math.prod(cards[v] for v in fvs)
+        if draw(st.booleans()):
+            # A CPD: child distributions that sum to one.
+            c = cards[fvs[0]]
+            values = []
+            for _ in range(size // c):
+                chunk = [draw(st.sampled_from(WEIGHTS[1:])) for _ in range(c)]
+                values += [x / sum(chunk) for x in chunk]
+            factors.append((fvs, values, True))
+        else:
+            values = [draw(st.sampled_from(WEIGHTS)) for _ in range(size)]
+            if not any(values):
+                values[0] = 1.0
+            factors.append((fvs, values, False))
+    return cards, raw, evidence, factors
+
+
+def build(cards, raw, factors):
+    g = _quillmere.Graph()
+    for v, c in cards.items():
+        states = [f"s{i}" for i in range(c)]
+        g.add_variable("level", states=states, prior={s: w for s, w in zip(states, raw[v])})
+    for fvs, values, is_cpd in factors:
+        if is_cpd:
+            g.add_cpd(fvs[0], fvs[1:], values)
+        else:
+            g.add_factor_table(fvs, values)
+    return g
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(m=models(), max_iters=st.integers(0, 40), damping=st.sampled_from([0.0, 0.2, 0.5]),
+       tolerance=st.sampled_from([0.0, 1e-9, 1e-3]))
+def test_results_match_the_full_sweep_reference(m, max_iters, damping, tolerance):
+    cards, raw, evidence, factors = m
+    g = build(cards, raw, factors)
+    model = ref.Model(cards, {v: ref.normalize(raw[v]) for v in cards if v not in evidence}, evidence,
+                      [(i, fvs, values, is_cpd) for i, (fvs, values, is_cpd) in enumerate(factors)])
+    # Every variable is asked about, so the region is the whole model, as in the reference.
+    args = dict(query_variables=list(cards), evidence={v: f"s{s}" for v, s in evidence.items()},
+                max_iters=max_iters, damping=damping, tolerance=tolerance)
+    try:
+        _, iterations, updated, max_residual, converged, beliefs = ref.run(model, max_iters, tolerance, damping)
+    except ref.NoMass:
+        with pytest.raises(ValueError, match=ref.NO_MASS):
+            g.belief_propagation(**args)
+        return
+    r = g.belief_propagation(**args)
+    assert (r["iterations"], r["messages_updated"], r["converged"]) == (iterations, updated, converged)
+    assert r["max_residual"] == pytest.approx(max_residual, abs=1e-12)
+    for v in cards:
+        got = [r["beliefs"][v][f"s{i}"] for i in range(cards[v])]
+        assert got == pytest.approx(beliefs[v], abs=1e-12)
