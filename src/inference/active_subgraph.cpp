@@ -10,7 +10,7 @@
 
 namespace qm::inference {
 
-Result<std::vector<std::uint64_t>> expand_nodes(const GraphCore& g, std::span<const std::uint64_t> seeds,
+Result<std::vector<std::uint64_t>> expand_nodes(const GraphView& g, std::span<const std::uint64_t> seeds,
                                                 std::uint64_t radius, std::uint64_t max_nodes,
                                                 bool& truncated) {
     ScratchLease<NodeMarks> visited;
@@ -59,7 +59,7 @@ namespace {
 // The working sets of one compilation. Variables carry a mark: 0 outside V, 1 in V before
 // the factor layer (the frozen V0), 2 joined during it.
 struct Region {
-    const GraphCore& g;
+    const GraphView& g;
     std::uint64_t max_nodes;
     std::vector<std::uint8_t> var_mark;
     std::vector<std::uint64_t> vars;
@@ -67,7 +67,7 @@ struct Region {
     std::vector<std::uint64_t> nodes;
     bool truncated = false;
 
-    Region(const GraphCore& graph, std::uint64_t max) : g(graph), max_nodes(max), var_mark(graph.variables.size(), 0) {
+    Region(const GraphView& graph, std::uint64_t max) : g(graph), max_nodes(max), var_mark(graph.variables.size(), 0) {
         node_mark->reset(graph.nodes.size());
     }
 
@@ -89,13 +89,11 @@ struct Region {
     }
 };
 
-bool variable_present(const GraphCore& g, std::uint64_t v) {
-    return v < g.variables.size() && g.variables[v].has_value();
-}
+bool variable_present(const GraphView& g, std::uint64_t v) { return g.variable(v) != nullptr; }
 
 }  // namespace
 
-Result<ActiveSubgraph> compile_active_subgraph(const GraphCore& g, std::span<const std::uint64_t> query_variables,
+Result<ActiveSubgraph> compile_active_subgraph(const GraphView& g, std::span<const std::uint64_t> query_variables,
                                                const EvidenceMap& evidence, std::uint64_t radius,
                                                std::uint64_t max_nodes, std::uint64_t max_factors) {
     Region r(g, max_nodes);
@@ -130,13 +128,8 @@ Result<ActiveSubgraph> compile_active_subgraph(const GraphCore& g, std::span<con
 
     // One factor layer: only variables already in the region (mark 1) make a factor
     // relevant, so a factor's other variables do not pull in further factors.
-    std::vector<std::uint64_t> with_table;
-    with_table.reserve(g.factor_tables.size());
-    for (const auto& entry : g.factor_tables) with_table.push_back(entry.first);
-    std::sort(with_table.begin(), with_table.end());
     ActiveSubgraph out;
-    for (std::uint64_t f : with_table) {
-        const FactorTableRecord& table = g.factor_tables.at(f);
+    g.for_each_factor_table([&](const FactorTableRecord& table) {
         bool relevant = false;
         for (std::uint64_t v : table.variables) {
             if (v < r.var_mark.size() && r.var_mark[v] == 1) {
@@ -144,16 +137,16 @@ Result<ActiveSubgraph> compile_active_subgraph(const GraphCore& g, std::span<con
                 break;
             }
         }
-        if (!relevant) continue;
+        if (!relevant) return;
         if (out.factors.size() >= max_factors) {
             r.truncated = true;
-            continue;
+            return;
         }
-        out.factors.push_back(f);
+        out.factors.push_back(table.factor_id);
         for (std::uint64_t v : table.variables) {
             if (v < r.var_mark.size() && r.join(v, 2)) r.add_owner(v);
         }
-    }
+    });
 
     std::sort(r.vars.begin(), r.vars.end());
     std::sort(r.nodes.begin(), r.nodes.end());

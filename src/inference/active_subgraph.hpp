@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 
 namespace qm::inference {
@@ -33,14 +33,14 @@ inline constexpr std::uint64_t kDefaultMaxFactors = 50000;
 // Breadth-first walk over edges of either direction and any type, from the seeds in order,
 // up to `radius` hops, holding at most max_nodes nodes; sets `truncated` when a node is
 // left out. Returns the visited nodes ascending; an absent seed is an error.
-[[nodiscard]] Result<std::vector<std::uint64_t>> expand_nodes(const GraphCore& g,
+[[nodiscard]] Result<std::vector<std::uint64_t>> expand_nodes(const GraphView& g,
                                                               std::span<const std::uint64_t> seeds,
                                                               std::uint64_t radius, std::uint64_t max_nodes,
                                                               bool& truncated);
 
 // The region around the query variables and the evidence (all variables when both are
 // empty). Reaching a limit is not an error: it sets `truncated`. Reads the graph only.
-[[nodiscard]] Result<ActiveSubgraph> compile_active_subgraph(const GraphCore& g,
+[[nodiscard]] Result<ActiveSubgraph> compile_active_subgraph(const GraphView& g,
                                                              std::span<const std::uint64_t> query_variables,
                                                              const EvidenceMap& evidence, std::uint64_t radius,
                                                              std::uint64_t max_nodes, std::uint64_t max_factors);

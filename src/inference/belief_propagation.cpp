@@ -20,7 +20,7 @@ constexpr std::string_view kSchedule = "residual_async";
 // The stored evidence records in ascending id (a record's "state" text, when it has one,
 // replaces an earlier record's for the same variable), then the caller's entries on top.
 // Every state is checked against its variable.
-Result<EvidenceMap> collect_evidence(const GraphCore& g, const EvidenceMap& given) {
+Result<EvidenceMap> collect_evidence(const GraphView& g, const EvidenceMap& given) {
     EvidenceMap out;
     for (const auto& rec : g.evidence) {
         if (!rec) continue;
@@ -53,18 +53,14 @@ struct LocalIndex {
     }
 };
 
-const VariableRecord* find_variable(const GraphCore& g, std::uint64_t v) {
-    return v < g.variables.size() && g.variables[v] ? &*g.variables[v] : nullptr;
-}
-
 // Compiles the active factors into the propagation engine, in ascending factor id.
-Result<ResidualPropagation> build_engine(const GraphCore& g, const ActiveSubgraph& active,
+Result<ResidualPropagation> build_engine(const GraphView& g, const ActiveSubgraph& active,
                                          const EvidenceMap& evidence) {
     const LocalIndex local{active.variables};
     std::vector<std::size_t> cards(active.variables.size());
     std::vector<std::optional<std::size_t>> observed(active.variables.size());
     for (std::size_t i = 0; i < active.variables.size(); ++i) {
-        const VariableRecord* rec = find_variable(g, active.variables[i]);
+        const VariableRecord* rec = g.variable(active.variables[i]);
         if (!rec) return fail(model::msg::variable_not_found(active.variables[i]));
         cards[i] = rec->states.size();
     }
@@ -78,13 +74,13 @@ Result<ResidualPropagation> build_engine(const GraphCore& g, const ActiveSubgrap
     std::vector<std::size_t> vars;
     std::vector<std::uint64_t> table_cards;
     for (std::uint64_t f : active.factors) {
-        auto it = g.factor_tables.find(f);
-        if (it == g.factor_tables.end()) return fail(msg::factor_table_not_found(f));
-        const FactorTableRecord& table = it->second;
+        const FactorTableRecord* found = g.factor_table(f);
+        if (!found) return fail(msg::factor_table_not_found(f));
+        const FactorTableRecord& table = *found;
         vars.clear();
         table_cards.clear();
         for (std::uint64_t v : table.variables) {
-            const VariableRecord* rec = find_variable(g, v);
+            const VariableRecord* rec = g.variable(v);
             if (!rec) return fail(model::msg::variable_not_found(v));
             auto i = local.of(v);
             if (!i) return fail(msg::variable_not_in_factor(v, f));
@@ -119,18 +115,21 @@ Result<BeliefResult> belief_propagation(GraphCore& g, std::span<const std::uint6
                                         UpdateObserver* observer) {
     if (!(std::isfinite(tolerance) && tolerance >= 0.0)) return fail(std::string(msg::kTolerance));
     if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDamping));
-    QM_TRY(evidence, collect_evidence(g, evidence_arg));
+    // Every read goes through one view of the graph as it stands; only persisting writes,
+    // after the last read.
+    const GraphView view(g);
+    QM_TRY(evidence, collect_evidence(view, evidence_arg));
 
     BeliefResult out;
-    QM_TRY(active, compile_active_subgraph(g, query_variables, evidence, radius, kDefaultMaxNodes,
+    QM_TRY(active, compile_active_subgraph(view, query_variables, evidence, radius, kDefaultMaxNodes,
                                            kDefaultMaxFactors));
     out.active = std::move(active);
     out.warnings = active_subgraph_warnings(out.active);
 
-    QM_TRY(engine, build_engine(g, out.active, evidence));
+    QM_TRY(engine, build_engine(view, out.active, evidence));
     const auto& ids = out.active.variables;
     const ResidualPropagation::BaseFn prior_of = [&](std::size_t i) {
-        return model::distribution_from_properties(g, ids[i], g.variables[ids[i]]->prior, "prior");
+        return model::distribution_from_properties(view, ids[i], view.variable(ids[i])->prior, "prior");
     };
     QM_TRY(passes, engine.run(max_iters, tolerance, damping, prior_of, observer));
     out.iterations = passes.iterations;
@@ -149,7 +148,7 @@ Result<BeliefResult> belief_propagation(GraphCore& g, std::span<const std::uint6
         auto i = local.of(v);
         if (!i) return fail(model::msg::variable_not_found(v));
         QM_TRY(belief, engine.belief(*i, prior_of));
-        QM_TRY(labelled, model::label_distribution(g, v, belief));
+        QM_TRY(labelled, model::label_distribution(view, v, belief));
         beliefs[v] = std::move(labelled);
         if (persist) fresh.emplace_back(v, std::move(belief));
     }

@@ -10,7 +10,7 @@
 namespace qm::inference {
 
 Result<std::vector<std::pair<std::uint64_t, double>>> local_propagate(
-    const GraphCore& g, std::span<const std::pair<std::uint64_t, double>> seeds, std::uint64_t radius,
+    const GraphView& g, std::span<const std::pair<std::uint64_t, double>> seeds, std::uint64_t radius,
     std::span<const std::uint64_t> query_nodes, const std::optional<std::string>& edge_type,
     std::string_view edge_property, double damping) {
     if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDamping));

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/graph.hpp"
+#include "core/view.hpp"
 #include "core/result.hpp"
 
 namespace qm::inference {
@@ -23,7 +23,7 @@ inline constexpr std::uint64_t kLocalMaxNodes = 10000;
 // seed and every node that received an amount (zero included), ascending by node id.
 // Scores are plain sums: neither normalised nor capped.
 [[nodiscard]] Result<std::vector<std::pair<std::uint64_t, double>>> local_propagate(
-    const GraphCore& g, std::span<const std::pair<std::uint64_t, double>> seeds, std::uint64_t radius,
+    const GraphView& g, std::span<const std::pair<std::uint64_t, double>> seeds, std::uint64_t radius,
     std::span<const std::uint64_t> query_nodes, const std::optional<std::string>& edge_type,
     std::string_view edge_property, double damping);
 

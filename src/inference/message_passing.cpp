@@ -87,6 +87,23 @@ Status ResidualPropagation::compute_to_variable(std::size_t e) {
     std::fill(out, out + cards_[edge.variable], 0.0);
     const Edge* fe = &edges_[f.first_edge];
     const std::size_t* carry = &carry_[f.layout];
+    if (n == 2) {
+        // Pairwise tables, the common case: the same sums in the same order, walked as two
+        // nested loops (slow digit outside) instead of the general odometer.
+        const std::size_t slow = carry[1], fast = carry[0];
+        const std::size_t slow_card = cards_[fe[slow].variable], fast_card = cards_[fe[fast].variable];
+        const double* other = &to_factor_[fe[1 - i].offset];
+        const double* value = f.values.data();
+        for (std::size_t a = 0; a < slow_card; ++a) {
+            for (std::size_t b = 0; b < fast_card; ++b, ++value) {
+                if (*value == 0.0) continue;
+                const std::size_t mine = i == slow ? a : b;
+                const std::size_t theirs = i == slow ? b : a;
+                out[mine] += *value * other[theirs];
+            }
+        }
+        return normalize_in_place(std::span<double>(out, cards_[edge.variable]));
+    }
     std::size_t* digit = digits_.data();
     std::fill(digit, digit + n, std::size_t{0});
     const std::size_t size = f.values.size();
@@ -120,19 +137,22 @@ double ResidualPropagation::residual(std::size_t slot) const {
 }
 
 // A NaN residual never wins a comparison in the tree; the one case where the written
-// selection holds a NaN (the pass's first candidate) is handled in winner().
+// selection holds a NaN (the pass's first candidate) is handled in winner(). Ties go to the
+// left, the earlier position.
 void ResidualPropagation::set_key(std::size_t slot) {
     const double r = resid_[slot];
-    key_[slot] = std::isnan(r) ? -std::numeric_limits<double>::infinity() : r;
-    for (std::size_t node = (leaves_ + slot) >> 1; node >= 1; node >>= 1) {
-        const std::size_t a = tree_[2 * node], b = tree_[2 * node + 1];
-        tree_[node] = key_[b] > key_[a] ? b : a;
+    std::size_t node = leaves_ + slot;
+    tree_[node].key = std::isnan(r) ? -std::numeric_limits<double>::infinity() : r;
+    for (node >>= 1; node >= 1; node >>= 1) {
+        const Entry& a = tree_[2 * node];
+        const Entry& b = tree_[2 * node + 1];
+        tree_[node] = b.key > a.key ? b : a;
     }
 }
 
 std::size_t ResidualPropagation::winner() const {
     if (std::isnan(resid_[0])) return 0;
-    return tree_[1];
+    return tree_[1].slot;
 }
 
 Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tolerance, double damping,
@@ -170,13 +190,15 @@ Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tol
         return out;
     }
     leaves_ = std::bit_ceil(slots);
-    key_.assign(leaves_, -std::numeric_limits<double>::infinity());
-    for (std::size_t s = 0; s < slots; ++s) key_[s] = std::isnan(resid_[s]) ? key_[s] : resid_[s];
-    tree_.assign(2 * leaves_, 0);
-    for (std::size_t s = 0; s < leaves_; ++s) tree_[leaves_ + s] = s;
+    tree_.assign(2 * leaves_, Entry{-std::numeric_limits<double>::infinity(), 0});
+    for (std::size_t s = 0; s < leaves_; ++s) {
+        tree_[leaves_ + s].slot = s;
+        if (s < slots && !std::isnan(resid_[s])) tree_[leaves_ + s].key = resid_[s];
+    }
     for (std::size_t node = leaves_ - 1; node >= 1; --node) {
-        const std::size_t a = tree_[2 * node], b = tree_[2 * node + 1];
-        tree_[node] = key_[b] > key_[a] ? b : a;
+        const Entry& a = tree_[2 * node];
+        const Entry& b = tree_[2 * node + 1];
+        tree_[node] = b.key > a.key ? b : a;
     }
 
     std::vector<double> damped;

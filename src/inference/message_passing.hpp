@@ -105,8 +105,13 @@ private:
     std::vector<double> to_factor_, to_variable_;        // stored messages
     std::vector<double> cand_factor_, cand_variable_;    // current candidates
     std::vector<double> resid_;                          // slot 2e + kind
-    std::vector<double> key_;                            // resid_ with NaN as -inf, padded
-    std::vector<std::size_t> tree_;                    // tournament winners, leaves at size
+    // A tournament tree over the slots: node n holds the winner of its subtree with the
+    // winner's key (its residual, NaN as -inf) inline, so a climb reads one pair per level.
+    struct Entry {
+        double key;
+        std::size_t slot;
+    };
+    std::vector<Entry> tree_;                            // root at 1, leaves from leaves_
     std::size_t leaves_ = 0;
     std::vector<std::size_t> digits_;                    // odometer scratch
 };
