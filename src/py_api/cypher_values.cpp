@@ -16,15 +16,6 @@ using cypher::CypherValue;
 
 namespace {
 
-// Leaves the interpreter's recursion check on every path.
-struct RecursionGuard {
-    bool entered;
-    explicit RecursionGuard(const char* where) : entered(Py_EnterRecursiveCall(where) == 0) {}
-    ~RecursionGuard() {
-        if (entered) Py_LeaveRecursiveCall();
-    }
-};
-
 bool text_of(PyObject* str, std::string& out) {
     std::string_view view;
     if (!utf8_of(str, view)) return false;
@@ -63,8 +54,8 @@ bool value_from_py(PyObject* o, CypherValue& out) {
         return true;
     }
     if (PyList_Check(o)) {
-        RecursionGuard guard(" while converting a Cypher parameter");
-        if (!guard.entered) return false;
+        NestingGuard level;
+        if (!level) return false;
         cypher::CypherList items;
         // The list cannot change under us: converting its items runs no Python code.
         Py_ssize_t n = PyList_GET_SIZE(o);
@@ -75,8 +66,8 @@ bool value_from_py(PyObject* o, CypherValue& out) {
         return true;
     }
     if (PyDict_Check(o)) {
-        RecursionGuard guard(" while converting a Cypher parameter");
-        if (!guard.entered) return false;
+        NestingGuard level;
+        if (!level) return false;
         cypher::CypherMap map;
         Py_ssize_t pos = 0;
         PyObject *key, *value;
@@ -126,14 +117,14 @@ PyObject* cypher_value_to_py(ModuleState* st, const CypherValue& value) {
         case 5: return make_node(st, *std::get<cypher::NodeValue>(value.v).record);
         case 6: return make_edge(st, *std::get<cypher::EdgeValue>(value.v).record);
         case 7: {
-            RecursionGuard guard(" while converting a Cypher value");
-            if (!guard.entered) return nullptr;
+            NestingGuard level;
+            if (!level) return nullptr;
             return py_list(std::get<cypher::CypherList>(value.v),
                            [st](const CypherValue& item) { return cypher_value_to_py(st, item); });
         }
         case 8: {
-            RecursionGuard guard(" while converting a Cypher value");
-            if (!guard.entered) return nullptr;
+            NestingGuard level;
+            if (!level) return nullptr;
             PyRef dict = PyRef::steal(PyDict_New());
             if (!dict) return nullptr;
             for (const auto& [k, v] : std::get<cypher::CypherMap>(value.v)) {
