@@ -16,6 +16,16 @@ using cypher::CypherValue;
 
 namespace {
 
+// Leaves the interpreter's recursion check on every path. Guards the C stack while values the
+// engine built are turned into Python objects; parameters coming in are bounded by NestingGuard.
+struct RecursionGuard {
+    bool entered;
+    explicit RecursionGuard(const char* where) : entered(Py_EnterRecursiveCall(where) == 0) {}
+    ~RecursionGuard() {
+        if (entered) Py_LeaveRecursiveCall();
+    }
+};
+
 bool text_of(PyObject* str, std::string& out) {
     std::string_view view;
     if (!utf8_of(str, view)) return false;
@@ -28,30 +38,24 @@ bool value_from_py(PyObject* o, CypherValue& out) {
         out = cypher::Null{};
         return true;
     }
-    if (PyBool_Check(o)) {
-        out = o == Py_True;
-        return true;
-    }
-    if (PyLong_Check(o)) {
-        long long v = PyLong_AsLongLong(o);
-        if (v == -1 && PyErr_Occurred()) return false;
-        out = static_cast<std::int64_t>(v);
-        return true;
-    }
-    if (PyFloat_Check(o)) {
-        double v = PyFloat_AS_DOUBLE(o);
-        if (!std::isfinite(v)) {
-            raise_value_error(cm::kParameterFinite);
-            return false;
+    struct Scalar {
+        CypherValue& out;
+        bool on_bool(bool b) { return out = b, true; }
+        bool on_int(std::int64_t n) { return out = n, true; }
+        bool on_float(double d) {
+            if (!std::isfinite(d)) {
+                raise_value_error(cm::kParameterFinite);
+                return false;
+            }
+            out = d;
+            return true;
         }
-        out = v;
-        return true;
-    }
-    if (PyUnicode_Check(o)) {
-        std::string s;
-        if (!text_of(o, s)) return false;
-        out = std::move(s);
-        return true;
+        bool on_text(std::string_view s) { return out = std::string(s), true; }
+    };
+    switch (read_scalar(o, Scalar{out})) {
+        case ScalarRead::Done: return true;
+        case ScalarRead::Failed: return false;
+        case ScalarRead::NotScalar: break;
     }
     if (PyList_Check(o)) {
         NestingGuard level;
@@ -117,14 +121,14 @@ PyObject* cypher_value_to_py(ModuleState* st, const CypherValue& value) {
         case 5: return make_node(st, *std::get<cypher::NodeValue>(value.v).record);
         case 6: return make_edge(st, *std::get<cypher::EdgeValue>(value.v).record);
         case 7: {
-            NestingGuard level;
-            if (!level) return nullptr;
+            RecursionGuard guard(" while converting a Cypher value");
+            if (!guard.entered) return nullptr;
             return py_list(std::get<cypher::CypherList>(value.v),
                            [st](const CypherValue& item) { return cypher_value_to_py(st, item); });
         }
         case 8: {
-            NestingGuard level;
-            if (!level) return nullptr;
+            RecursionGuard guard(" while converting a Cypher value");
+            if (!guard.entered) return nullptr;
             PyRef dict = PyRef::steal(PyDict_New());
             if (!dict) return nullptr;
             for (const auto& [k, v] : std::get<cypher::CypherMap>(value.v)) {
