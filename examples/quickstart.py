@@ -38,6 +38,17 @@ def tour(g, title):
     over_30 = {"node": "p", "labels": ["Person"], "where": [{"property": "age", "op": "gt", "value": 30}]}
     rows = g.query({"match": [over_30, {"edge": "k", "type": "knows"}, {"node": "friend"}]})
     print("people over 30 and whom they know:", rows)
+    # The same question in Cypher, then writes: one statement, and a transaction whose runs
+    # commit together (an exception inside the block would discard them all).
+    r = g.cypher("MATCH (p:Person)-[k:knows]->(f) WHERE p.age > $min RETURN p.external_id AS who, f.external_id AS "
+                 "friend ORDER BY who", {"min": 30})
+    print("cypher:", r, r.records)
+    print("create:", g.cypher("CREATE (d:Person {external_id: 'dora', age: 28})-[:knows]->(e:Person) RETURN d").summary)
+    with g.transaction() as tx:
+        tx.run("CREATE (t:Team {name: 'graph'})")
+        print("inside the transaction:", tx.run("MATCH (t:Team) RETURN count(*)").records,
+              "outside:", g.cypher("MATCH (t:Team) RETURN count(*)").records)
+    print("after commit:", g.cypher("MATCH (t:Team) RETURN t.name").records)
     # A small model beside the graph: does ann trust bob, given what we believe of each?
     likes = g.add_variable("binary", owner_id=ann, prior={"p": 0.7})
     trusts = g.add_variable("trust", states=["low", "high"], owner_id=g.get_node_id("bob"))

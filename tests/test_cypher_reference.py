@@ -101,6 +101,11 @@ def test_rows_match_the_scanning_reference(model, pattern, preds, skip, limit):
     assert rows(g.cypher(statement(nodes, rels, preds, skip, limit))) == sliced
     count = g.cypher("MATCH " + pattern_text(nodes, rels) + " RETURN count(*)").records[0]["count(*)"]
     assert count == len(match(model, nodes, rels))
+    # Ids are ints or null, which order consistently: nulls last ascending, first descending.
+    ordered = sorted(want, key=lambda row: (row[1] is None, row[1] or 0), reverse=True)
+    ordered = sorted(ordered, key=lambda row: (row[0] is None, row[0] or 0))
+    text = statement(nodes, rels, preds) + " ORDER BY a, id(b) DESC"
+    assert rows(g.cypher(text)) == ordered
 
 
 @settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])

@@ -402,35 +402,36 @@ Result<CypherResult> project_rows(const Ctx& ctx, const Rows& rows, const Projec
         }
         return res;
     }
-    std::vector<std::vector<CypherValue>> values(rows.count);
-    std::vector<std::vector<CypherValue>> keys(rows.count);
-    for (std::size_t i = 0; i < rows.count; ++i) {
-        QM_TRY(v, eval_row(i));
-        values[i] = std::move(v);
-        keys[i].reserve(proj.order_by.size());
-        for (const auto& o : proj.order_by) {
-            int column = -1;
-            if (o.expr.kind == ExprKind::VariableRef)
-                for (std::size_t c = 0; c < res.keys.size(); ++c)
-                    if (res.keys[c] == o.expr.name) {
-                        column = static_cast<int>(c);
-                        break;
-                    }
-            if (column >= 0) {
-                keys[i].push_back(values[i][column]);
-            } else {
-                QM_TRY(k, eval_expr(ctx, rows.row(i), o.expr));
-                keys[i].push_back(std::move(k));
+    // Every row's sort keys, end to end; a key naming a column is that column's value.
+    const std::size_t nkeys = proj.order_by.size();
+    std::vector<const Expr*> key_expr(nkeys);
+    for (std::size_t k = 0; k < nkeys; ++k) {
+        const Expr& e = proj.order_by[k].expr;
+        key_expr[k] = &e;
+        if (e.kind != ExprKind::VariableRef) continue;
+        for (std::size_t c = 0; c < res.keys.size(); ++c)
+            if (res.keys[c] == e.name) {
+                key_expr[k] = &proj.items[c].expr;
+                break;
             }
-        }
     }
+    // Evaluation errors do not depend on the row: the first row, evaluated in full and in
+    // the plain order (items, then keys), raises whatever evaluating every row would. The
+    // other rows need only their keys, and their items once they are kept.
+    if (rows.count > 0) QM_CHECK(eval_row(0));
+    std::vector<CypherValue> keys(rows.count * nkeys);
+    for (std::size_t i = 0; i < rows.count; ++i)
+        for (std::size_t k = 0; k < nkeys; ++k) {
+            QM_TRY(v, eval_expr(ctx, rows.row(i), *key_expr[k]));
+            keys[i * nkeys + k] = std::move(v);
+        }
     std::vector<std::size_t> order(rows.count);
     std::iota(order.begin(), order.end(), 0);
     if (rows.count > 1) {
         std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            for (std::size_t k = 0; k < proj.order_by.size(); ++k) {
-                const CypherValue& x = keys[a][k];
-                const CypherValue& y = keys[b][k];
+            for (std::size_t k = 0; k < nkeys; ++k) {
+                const CypherValue& x = keys[a * nkeys + k];
+                const CypherValue& y = keys[b * nkeys + k];
                 int c = 0;  // Nulls sort last ascending
                 if (x.is_null() || y.is_null()) c = x.is_null() == y.is_null() ? 0 : x.is_null() ? 1 : -1;
                 else {
@@ -443,7 +444,10 @@ Result<CypherResult> project_rows(const Ctx& ctx, const Rows& rows, const Projec
             return false;
         });
     }
-    for (std::uint64_t i = skip; i < rows.count && i - skip < limit; ++i) res.rows.push_back(std::move(values[order[i]]));
+    for (std::uint64_t i = skip; i < rows.count && i - skip < limit; ++i) {
+        QM_TRY(values, eval_row(order[i]));
+        res.rows.push_back(std::move(values));
+    }
     return res;
 }
 
