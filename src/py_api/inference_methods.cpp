@@ -87,7 +87,7 @@ struct RegionArgs {
 };
 
 PyObject* compile_active_subgraph_impl(Call& c, RegionArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = inference::compile_active_subgraph(*g, a.query_variables, a.evidence.map, a.radius, a.max_nodes,
                                                 a.max_factors);
@@ -111,7 +111,7 @@ struct LocalArgs {
 };
 
 PyObject* local_propagate_impl(Call& c, LocalArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = inference::local_propagate(*g, a.seeds.items, a.radius, a.query_nodes, a.edge_type, a.edge_property,
                                         a.damping);
