@@ -35,14 +35,7 @@ struct Converter<EvidenceArg> {
 template <>
 struct Converter<Flag> {
     static constexpr std::string_view kNoun = "a bool";
-    static bool read(PyObject* o, Flag& out) {
-        if (!PyBool_Check(o)) {
-            raise_type_error(msg::cannot_convert(type_name_of(o), "PyBool"));
-            return false;
-        }
-        out.value = o == Py_True;
-        return true;
-    }
+    static bool read(PyObject* o, Flag& out) { return read_bool(o, out.value); }
 };
 
 namespace {
