@@ -29,7 +29,7 @@ def timed(label, fn):
     result = fn()
     elapsed, cpu = time.perf_counter() - start, time.process_time() - cpu
     print(f"{label:<62} {elapsed:8.3f} s wall {cpu:8.3f} s cpu")
-    return elapsed, result
+    return (elapsed, cpu), result
 
 
 def endpoints(i):
@@ -60,7 +60,9 @@ def prebuilt(edges):
 
 
 def ratio(ours, theirs):
-    return f"{ours / theirs:.2f}x" if theirs > 0 else "n/a"
+    # Wall and CPU ratios side by side: on a busy machine only the CPU one means much.
+    return " ".join(f"{o / t:.2f}x {kind}" if t > 0 else f"n/a {kind}"
+                    for o, t, kind in zip(ours, theirs, ("wall", "cpu")))
 
 
 def main():
@@ -106,7 +108,7 @@ def main():
         t_nx, G = timed(f"networkx builds {NX_EDGES} edges from CSV", nx_from_csv)
         t_ours, g = timed(f"from_networkx of the same {NX_EDGES} edges", lambda: io.from_networkx(G))
         assert g.edge_count() == G.number_of_edges()
-        print(f"  networkx from CSV / from_networkx: {t_nx / t_ours:.1f}x (goal at least 5x)")
+        print(f"  networkx from CSV / from_networkx: {ratio(t_nx, t_ours)} (goal at least 5x)")
 
         big = quillmere.Graph()
         io.load_csv(big, nodes=nodes_csv, edges=edges_csv, batch_size=100_000)

@@ -10,7 +10,7 @@ import contextlib
 import csv
 import math
 import os
-from collections.abc import Iterator, Mapping
+from collections.abc import Callable, Iterator, Mapping
 from typing import IO, TYPE_CHECKING, Any
 
 from _quillmere import CypherResult, Graph, GraphSnapshot
@@ -73,37 +73,68 @@ def from_networkx(G: nx.Graph[Any], graph: Graph | None = None, *, batch_size: i
     """
     target = graph if graph is not None else Graph()
     ids: dict[Any, int] = {}
-    batch: list[dict[str, Any]] = []
     keys: list[Any] = []
+    batch: list[dict[str, Any]] = []
 
     def flush_nodes() -> None:
-        for key, node_id in zip(keys, target.add_nodes(batch)):
-            ids[key] = node_id
+        added = _add_batch(target.add_nodes, batch, lambda i: _node_record(keys[i], G.nodes[keys[i]]))
+        ids.update(zip(keys, added))
         batch.clear()
         keys.clear()
 
     for key, attrs in G.nodes(data=True):
-        labels = attrs.get(LABELS_ATTR) or []
-        if isinstance(labels, str):
-            labels = [labels]
-        batch.append({"external_id": key if isinstance(key, str) else str(key), "labels": list(labels),
-                      "properties": _properties(attrs, LABELS_ATTR, f"node {key!r}")})
         keys.append(key)
+        batch.append(_node_record(key, attrs, checked=False))
         if len(batch) >= batch_size:
             flush_nodes()
     flush_nodes()
 
-    edges: list[dict[str, Any]] = []
+    ends: list[tuple[Any, Any, dict[str, Any]]] = []
     for source, dest, attrs in G.edges(data=True):
-        edge_type = attrs.get(EDGE_TYPE_ATTR, DEFAULT_EDGE_TYPE)
-        edges.append({"source": ids[source], "target": ids[dest], "edge_type": edge_type,
-                      "properties": _properties(attrs, EDGE_TYPE_ATTR, f"edge {source!r} -> {dest!r}")})
-        if len(edges) >= batch_size:
-            target.add_edges(edges)
-            edges.clear()
-    if edges:
-        target.add_edges(edges)
+        ends.append((source, dest, attrs))
+        if EDGE_TYPE_ATTR in attrs:
+            props = {k: v for k, v in attrs.items() if k != EDGE_TYPE_ATTR}
+            batch.append({"source": ids[source], "target": ids[dest], "edge_type": attrs[EDGE_TYPE_ATTR],
+                          "properties": props})
+        else:
+            batch.append({"source": ids[source], "target": ids[dest], "edge_type": DEFAULT_EDGE_TYPE,
+                          "properties": attrs})
+        if len(batch) >= batch_size:
+            _add_batch(target.add_edges, batch, lambda i: _edge_record(ids, *ends[i]))
+            batch.clear()
+            ends.clear()
+    if batch:
+        _add_batch(target.add_edges, batch, lambda i: _edge_record(ids, *ends[i]))
     return target
+
+
+def _add_batch(write: Callable[[list[dict[str, Any]]], list[int]], batch: list[dict[str, Any]],
+               explain: Callable[[int], dict[str, Any]]) -> list[int]:
+    # Attribute dicts usually hold plain values, so they go to the graph as they are and its own
+    # conversion checks them; only a refused batch is rebuilt value by value, to name the culprit
+    # or drop the None values networkx readers leave.
+    try:
+        return write(batch)
+    except (TypeError, ValueError):
+        return write([explain(i) for i in range(len(batch))])
+
+
+def _node_record(key: Any, attrs: Mapping[Any, Any], checked: bool = True) -> dict[str, Any]:
+    labels = attrs.get(LABELS_ATTR) or []
+    if isinstance(labels, str):
+        labels = [labels]
+    if checked:
+        props: Mapping[Any, Any] = _properties(attrs, LABELS_ATTR, f"node {key!r}")
+    elif LABELS_ATTR in attrs:
+        props = {k: v for k, v in attrs.items() if k != LABELS_ATTR}
+    else:
+        props = attrs
+    return {"external_id": key if isinstance(key, str) else str(key), "labels": list(labels), "properties": props}
+
+
+def _edge_record(ids: dict[Any, int], source: Any, dest: Any, attrs: Mapping[Any, Any]) -> dict[str, Any]:
+    return {"source": ids[source], "target": ids[dest], "edge_type": attrs.get(EDGE_TYPE_ATTR, DEFAULT_EDGE_TYPE),
+            "properties": _properties(attrs, EDGE_TYPE_ATTR, f"edge {source!r} -> {dest!r}")}
 
 
 def to_networkx(graph: GraphLike) -> nx.MultiDiGraph[str]:
@@ -183,24 +214,19 @@ class CsvError(ValueError):
         self.path, self.line, self.column, self.reason = path, line, column, reason
 
 
-_PARSERS = {"string", "int", "float", "bool"}
-
-
 class _BadValue(ValueError):
     """A parsed value the graph would refuse, with its own reason."""
 _TRUE, _FALSE = {"true", "1", "yes"}, {"false", "0", "no"}
 
 
-def _parse(kind: str, text: str) -> PropertyValue:
-    if kind == "string":
-        return text
-    if kind == "int":
-        return int(text)
-    if kind == "float":
-        value = float(text)
-        if not math.isfinite(value):
-            raise _BadValue("float values must be finite")
-        return value
+def _finite(text: str) -> float:
+    value = float(text)
+    if not math.isfinite(value):
+        raise _BadValue("float values must be finite")
+    return value
+
+
+def _truth(text: str) -> bool:
     lowered = text.strip().lower()
     if lowered in _TRUE:
         return True
@@ -209,12 +235,18 @@ def _parse(kind: str, text: str) -> PropertyValue:
     raise _BadValue("expected true or false")
 
 
+# One converter per column type, chosen once from the header; None keeps the text.
+_CONVERTERS: dict[str, Callable[[str], PropertyValue] | None] = {
+    "string": None, "int": int, "float": _finite, "bool": _truth}
+
+
 class _Columns:
     """The header of one CSV file: where the fixed fields are and how each property parses."""
 
     def __init__(self, path: str, header: list[str], fixed: tuple[str, ...], required: tuple[str, ...]) -> None:
         self.fixed: dict[str, int] = {}
-        self.properties: list[tuple[int, str, str]] = []  # (column index, key, kind)
+        # (column index, key, type name, converter)
+        self.properties: list[tuple[int, str, str, Callable[[str], PropertyValue] | None]] = []
         for index, raw in enumerate(header):
             name, _, kind = raw.strip().partition(":")
             kind = kind.strip().lower() or "string"
@@ -225,9 +257,9 @@ class _Columns:
                 continue
             if not name:
                 raise CsvError(path, 1, index + 1, "a property column needs a name")
-            if kind not in _PARSERS:
+            if kind not in _CONVERTERS:
                 raise CsvError(path, 1, index + 1, f'unknown type "{kind}" (use string, int, float or bool)')
-            self.properties.append((index, name, kind))
+            self.properties.append((index, name, kind, _CONVERTERS[kind]))
         for name in required:
             if name not in self.fixed:
                 raise CsvError(path, 1, None, f'the header has no "{name}" column')
@@ -239,12 +271,12 @@ class _Columns:
 
     def props(self, path: str, line: int, row: list[str]) -> dict[str, PropertyValue]:
         out: dict[str, PropertyValue] = {}
-        for index, key, kind in self.properties:
+        for index, key, kind, convert in self.properties:
             text = row[index]
-            if text == "":
+            if not text:
                 continue  # an empty cell means the property is absent
             try:
-                out[key] = _parse(kind, text)
+                out[key] = text if convert is None else convert(text)
             except ValueError as exc:
                 reason = str(exc) if isinstance(exc, _BadValue) else f"not a valid {kind}"
                 raise CsvError(path, line, index + 1, f'{reason}: "{text}" in column "{key}"') from None
