@@ -20,7 +20,7 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
     new (&g->cell) std::shared_ptr<GraphCell>();
     g->handle = new_handle_state();
     try {
-        g->cell = std::make_shared<GraphCell>(GraphCell{std::move(core), BorrowFlag{}});
+        g->cell = std::make_shared<GraphCell>(GraphCell{LiveGraph(std::move(core)), BorrowFlag{}});
     } catch (...) {
         Py_DECREF(self);
         return raise_from_current_exception();
@@ -56,8 +56,7 @@ constexpr MethodDef kConstruction[] = {
 };
 
 const Signature& ctor_signature() {
-    static const Signature sig = make_signature("Graph", "Graph", detail::kParamTexts<GraphArgs>.data(),
-                                                detail::kParamTexts<GraphArgs>.size(), false);
+    static const Signature sig = make_signature_for<GraphArgs>("Graph", "Graph");
     return sig;
 }
 
