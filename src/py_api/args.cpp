@@ -123,6 +123,15 @@ bool read_f64_list(PyObject* o, std::vector<double>& out) {
     return ok;
 }
 
+bool read_bool(PyObject* o, bool& out) {
+    if (!PyBool_Check(o)) {
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyBool"));
+        return false;
+    }
+    out = o == Py_True;
+    return true;
+}
+
 bool read_dict(PyObject* o, PyObject*& out) {
     if (o == Py_None) {
         out = nullptr;
@@ -146,7 +155,10 @@ void wrap_argument_error(std::string_view name) {
 }
 
 bool replace_error(std::string_view message) {
-    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    // Running out of memory or being interrupted says nothing about the field's value.
+    if (PyErr_Occurred() &&
+        (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)))
+        return false;
     PyErr_Clear();
     raise_value_error(message);
     return false;
