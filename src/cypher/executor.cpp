@@ -166,6 +166,9 @@ bool is_constant(const Expr& e) {
     return true;
 }
 
+// How the matcher finds its start nodes: plain data a debugger or a test can print.
+enum class StartPlan : std::uint8_t { AllNodes, Label, PropertyValue };
+
 struct Start {
     StartPlan plan = StartPlan::AllNodes;
     std::vector<std::uint64_t> ids;
@@ -530,14 +533,6 @@ Result<CypherResult> execute_one(WorkingGraph& graph, const Query& q, const Para
 
 Result<CypherResult> execute_query(WorkingGraph& graph, const Query& query, const Params& params, bool write_allowed) {
     return execute_one(graph, query, params, write_allowed);
-}
-
-StartPlan describe_start(WorkingGraph& graph, const Pattern& pattern, const Params& params) {
-    if (pattern.nodes.empty()) return StartPlan::AllNodes;
-    VarTable vars(pattern);
-    Ctx ctx{graph, params, vars};
-    std::vector<Slot> scratch(vars.size());
-    return choose_start(ctx, pattern.nodes[0], scratch).plan;
 }
 
 }  // namespace qm::cypher

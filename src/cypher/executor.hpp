@@ -31,8 +31,4 @@ struct CypherResult {
 [[nodiscard]] Result<CypherResult> execute_query(WorkingGraph& graph, const Query& query, const Params& params,
                                                  bool write_allowed);
 
-// How the matcher finds start nodes, for tests and for reading a plan.
-enum class StartPlan : std::uint8_t { AllNodes, Label, PropertyValue };
-StartPlan describe_start(WorkingGraph& graph, const Pattern& pattern, const Params& params);
-
 }  // namespace qm::cypher

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -83,7 +84,7 @@ public:
 
     // Live node ids in ascending order: every node, those with a label, or those whose
     // stored value under key could equal value (a superset; the caller checks each).
-    // An empty optional means the index cannot answer for this value.
+    // nodes_with_value is false when the index cannot answer for this value.
     void all_nodes(std::vector<std::uint64_t>& out) const;
     void nodes_with_label(std::string_view label, std::vector<std::uint64_t>& out) const;
     bool nodes_with_value(std::string_view key, const CypherValue& value, std::vector<std::uint64_t>& out) const;
@@ -96,6 +97,36 @@ public:
                                                  std::string edge_type, PropertyMap properties);
 
 private:
+    // Walks one node's edges in one direction, ascending: the view's compacted slice and
+    // delta list, then the overlay's.
+    struct EdgeCursor {
+        std::span<const std::uint64_t> parts[3];
+        std::size_t part = 0, at = 0;
+        void settle() {
+            while (part < 3 && at == parts[part].size()) {
+                ++part;
+                at = 0;
+            }
+        }
+        bool done() const { return part == 3; }
+        std::uint64_t get() const { return parts[part][at]; }
+        std::uint64_t next() {
+            std::uint64_t e = parts[part][at++];
+            settle();
+            return e;
+        }
+    };
+    EdgeCursor cursor(std::uint64_t node, bool outgoing) const {
+        EdgeCursor c;
+        if (node < ov_.node_base) {
+            EdgeIdRange r = base_.edge_ids_for_node(node, outgoing);
+            c.parts[0] = r.compacted;
+            c.parts[1] = r.delta;
+        }
+        if (auto* extra = overlay_edges(node, outgoing)) c.parts[2] = *extra;
+        c.settle();
+        return c;
+    }
     // The view's edges of node in one direction.
     template <class F>
     bool base_edges(std::uint64_t node, bool outgoing, F&& f) const;
@@ -133,24 +164,14 @@ bool WorkingGraph::for_each_edge(std::uint64_t node, Way way, F&& f) const {
         return true;
     }
     // Merge the two ascending lists; an edge in both is a self-loop and comes once.
-    std::vector<std::uint64_t> outs, ins;
-    auto collect = [&](bool out, std::vector<std::uint64_t>& into) {
-        base_edges(node, out, [&](std::uint64_t e) {
-            into.push_back(e);
-            return true;
-        });
-        if (auto* extra = overlay_edges(node, out)) into.insert(into.end(), extra->begin(), extra->end());
-    };
-    collect(true, outs);
-    collect(false, ins);
-    std::size_t i = 0, j = 0;
-    while (i < outs.size() || j < ins.size()) {
-        if (j == ins.size() || (i < outs.size() && outs[i] <= ins[j])) {
-            std::uint64_t e = outs[i++];
-            if (j < ins.size() && ins[j] == e) ++j;
+    EdgeCursor outs = cursor(node, true), ins = cursor(node, false);
+    while (!outs.done() || !ins.done()) {
+        if (ins.done() || (!outs.done() && outs.get() <= ins.get())) {
+            std::uint64_t e = outs.next();
+            if (!ins.done() && ins.get() == e) ins.next();
             if (!f(e, edge_target(e))) return false;
         } else {
-            std::uint64_t e = ins[j++];
+            std::uint64_t e = ins.next();
             if (!f(e, edge_source(e))) return false;
         }
     }

@@ -13,7 +13,7 @@
 namespace qm::py {
 
 // None gives no parameters; otherwise a dict with str keys. False with the error set.
-// Runs no Python code, and nesting is bounded by the interpreter's recursion limit.
+// Runs no Python code; nesting deeper than the toolkit's bound raises RecursionError.
 bool params_from_py(PyObject* dict_or_none, cypher::Params& out);
 PyObject* cypher_value_to_py(ModuleState* st, const cypher::CypherValue& value);
 
