@@ -251,11 +251,7 @@ def verify(path, ledger):
     conn = sqlite3.connect(path)
     try:
         check = conn.execute("PRAGMA integrity_check").fetchall()
-        # A writer killed before it created the schema leaves a file without tables: its
-        # log is empty, and the open below must still succeed and create them.
-        has_log = conn.execute(
-            "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'op_log'").fetchone()
-        log = conn.execute("SELECT op, object_id FROM op_log").fetchall() if has_log else []
+        log = conn.execute("SELECT op, object_id FROM op_log").fetchall()
     finally:
         conn.close()
     if check != [("ok",)]:
