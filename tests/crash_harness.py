@@ -243,6 +243,11 @@ def verify(path, ledger):
     import _quillmere
     import warnings
     problems = []
+    # Opening comes first: a writer killed before it laid down the schema leaves a file
+    # without tables, which the open completes.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", RuntimeWarning)
+        g = _quillmere.Graph(path)
     conn = sqlite3.connect(path)
     try:
         check = conn.execute("PRAGMA integrity_check").fetchall()
@@ -251,9 +256,6 @@ def verify(path, ledger):
         conn.close()
     if check != [("ok",)]:
         problems.append(f"integrity_check: {check}")
-    with warnings.catch_warnings():
-        warnings.simplefilter("ignore", RuntimeWarning)
-        g = _quillmere.Graph(path)
     nodes, edges = g.nodes(), g.edges()
     found = {}
     for kind, records in (("nodes", nodes), ("edges", edges)):

@@ -153,8 +153,9 @@ void for_each_neighbor_edge(const GraphView& g, std::uint64_t node, bool outgoin
     // cache miss; asking for the slots a few edges ahead lets those misses overlap.
     constexpr std::size_t kAhead = 8;
     const std::size_t table = g.edges.size();
+    const EdgeSlot* slots = g.edges.begin();  // no write can happen inside this loop
     auto ask = [&](std::uint64_t e) {
-        if (e < table) prefetch_read(&g.edges[e]);
+        if (e < table) prefetch_read(slots + e);
     };
     auto walk = [&](std::span<const std::uint64_t> ids) {
         const std::size_t n = ids.size();
@@ -163,7 +164,7 @@ void for_each_neighbor_edge(const GraphView& g, std::uint64_t node, bool outgoin
             if (i + kAhead < n) ask(ids[i + kAhead]);
             const std::uint64_t e = ids[i];
             if (e >= table) continue;
-            const EdgeSlot& slot = g.edges[e];
+            const EdgeSlot& slot = slots[e];
             if (!slot.occupied() || !filter.accepts(slot)) continue;
             f(outgoing ? slot.target : slot.source, e);
         }

@@ -2,9 +2,9 @@
 // components, PageRank, random walk and induced subgraph.
 //
 // All of them read one view (the live graph or a snapshot; callers hold the shared borrow,
-// so nothing changes underneath) and keep per-node state in flat arrays indexed by node id. Every error is
-// reported before any result exists, and none of them touches the store. Neighbour order,
-// tie-breaks and the order of floating-point sums are part of each contract.
+// so nothing changes underneath) and keep per-node state in flat arrays indexed by node id.
+// Every error is reported before any result exists, and none of them touches the store.
+// Neighbour order, tie-breaks and the order of floating-point sums are part of each contract.
 #pragma once
 
 #include <cstdint>
