@@ -2,10 +2,10 @@
 import os
 import tempfile
 
-from _quillmere import Graph
+from quillmere import Graph
 
 
-def build(g):
+def build(g: Graph) -> int:
     ann = g.add_node(external_id="ann", labels=["Person"], properties={"age": 42})
     bob = g.add_node(external_id="bob", labels=["Person"], properties={"age": 35})
     cat = g.add_node(external_id="cat", labels=["Person"], properties={"age": 29})
@@ -19,7 +19,7 @@ def build(g):
     return ann
 
 
-def tour(g, title):
+def tour(g: Graph, title: str) -> None:
     print(f"== {title}")
     ann = build(g)
     print("nodes:", g.node_count(), "edges:", g.edge_count())
@@ -32,7 +32,9 @@ def tour(g, title):
     print("trust flowing from ann:", g.propagate({ann: 1.0}, 2, edge_property="weight"))
     # Algorithms
     print("bfs:", g.bfs(ann), "components:", g.connected_components())
-    print("shortest ann->cat by weight:", g.shortest_path(ann, g.get_node_id("cat"), weight_property="weight"))
+    cat = g.get_node_id("cat")
+    assert cat is not None
+    print("shortest ann->cat by weight:", g.shortest_path(ann, cat, weight_property="weight"))
     print("pagerank:", {k: round(v, 3) for k, v in g.pagerank().items()})
     # A path query: who does a Person over 30 know, and through which edge?
     over_30 = {"node": "p", "labels": ["Person"], "where": [{"property": "age", "op": "gt", "value": 30}]}
@@ -88,5 +90,7 @@ g.add_cpd(wet, [rain], [0.9, 0.1, 0.1, 0.9])  # P(wet | rain=false), P(wet | rai
 print("region around rain:", g.compile_active_subgraph([rain], radius=1))
 result = g.belief_propagation([rain], evidence={wet: "true"}, persist=True)
 print("P(rain | wet lawn):", result["beliefs"][rain], "after", result["messages_updated"], "updates")
-print("stored as the posterior:", g.posterior(rain), "trace:", g.get_trace(result["trace_id"]).payload["kind"])
+trace_id = result["trace_id"]
+assert trace_id is not None  # persist=True always records a trace
+print("stored as the posterior:", g.posterior(rain), "trace:", g.get_trace(trace_id).payload["kind"])
 print("flow from the garden:", g.local_propagate({garden: 1.0}, radius=1))
