@@ -56,8 +56,7 @@ constexpr MethodDef kConstruction[] = {
 };
 
 const Signature& ctor_signature() {
-    static const Signature sig = make_signature("Graph", "Graph", detail::kParamTexts<GraphArgs>.data(),
-                                                detail::kParamTexts<GraphArgs>.size(), false);
+    static const Signature sig = make_signature_for<GraphArgs>("Graph", "Graph");
     return sig;
 }
 

@@ -122,6 +122,13 @@ struct Signature {
 Signature make_signature(std::string qualname, const char* name, const ParamText* params,
                          std::size_t count, bool self_param);
 
+// The signature of an entry point outside the method tables (a class's constructor).
+template <class Args>
+Signature make_signature_for(std::string qualname, const char* name) {
+    return make_signature(std::move(qualname), name, detail::kParamTexts<Args>.data(),
+                          detail::kParamTexts<Args>.size(), false);
+}
+
 // Resolves positional and keyword arguments into one slot per parameter (borrowed refs,
 // defaults filled in). False with a TypeError set on any mismatch.
 bool parse_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
