@@ -102,7 +102,8 @@ public:
     // ---- lifecycle ----
     // Loads the whole graph from an opened store, which the graph then owns.
     [[nodiscard]] static Result<GraphCore> open(std::unique_ptr<GraphStore> store);
-    // An independent copy without store or op-log mark.
+    // An independent copy without store or op-log mark. A full copy: reads of a moment
+    // should take a view (LiveGraph::snapshot) instead.
     GraphCore snapshot() const;
     // Fails with the staleness message when the file changed under this handle; on
     // success arms the store so the next logged write re-checks under its write lock.
@@ -111,9 +112,6 @@ public:
     // Re-reads the op-log sequence after a committed store write; a failure to read it
     // marks the handle stale and leaves a warning, never an error.
     void note_committed_write();
-    // Brings a backed graph up to date with its file; the result equals a fresh open of
-    // the same path. On failure the graph is left as it was.
-    [[nodiscard]] Status refresh();
     // Applies the records a transaction created on its working copy (ids at or above the
     // recorded next ids) to this live graph and its file, all or nothing.
     [[nodiscard]] Status commit_transaction_snapshot(const GraphCore& working,
@@ -225,8 +223,9 @@ private:
     static constexpr std::size_t kBulkEdges = 1024;
     // Fills an empty graph from the store (one consistent read of the file).
     [[nodiscard]] Status load_from_store(GraphStore& source);
-    // Loads only what changed since loaded_op_seq; false when only a full reload can
-    // reproduce the file's state (or the file holds an error a full open must report).
+    // Loads only what changed since loaded_op_seq, by appending; false when only a full
+    // reload can reproduce the file's state (or the file holds an error a full open must
+    // report). LiveGraph::refresh does the full reload, as a new generation.
     bool refresh_incremental();
     // The last, infallible step of refresh_incremental.
     void apply_appended_rows(AppendedRows& rows, std::vector<std::optional<VariableRecord>> variables_after,

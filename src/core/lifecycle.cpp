@@ -210,14 +210,6 @@ Status GraphCore::load_from_store(GraphStore& source) {
 
 // ---------------------------------------------------------------- refresh
 
-Status GraphCore::refresh() {
-    if (!store) return fail(std::string(msg::kRefreshNeedsStore));
-    if (refresh_incremental()) return ok();
-    QM_TRY(reopened, store->reopen());
-    QM_TRY(fresh, open(std::move(reopened)));
-    *this = std::move(fresh);
-    return ok();
-}
 
 // The rows other handles appended since this handle's op-log sequence, read in one
 // read transaction.

@@ -14,41 +14,41 @@ namespace qm::py {
 namespace {
 
 PyObject* bfs_impl(Call& c, BfsArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = bfs(*g, a.start, a.direction, a.edge_type, a.max_depth);
     return check(r) ? py_u64_list(*r) : nullptr;
 }
 
 PyObject* shortest_path_impl(Call& c, ShortestPathArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = shortest_path(*g, a.start, a.target, a.direction, a.edge_type, a.weight_property);
     return check(r) ? shortest_path_to_py(*r) : nullptr;
 }
 
 PyObject* connected_components_impl(Call& c, ConnectedComponentsArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     return components_to_py(connected_components(*g, a.edge_type));
 }
 
 PyObject* pagerank_impl(Call& c, PageRankArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = pagerank(*g, a.iterations, a.damping, a.tolerance, a.edge_type);
     return check(r) ? scores_to_py(*r) : nullptr;
 }
 
 PyObject* random_walk_impl(Call& c, RandomWalkArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = random_walk(*g, a.start, a.steps, a.direction, a.edge_type, a.seed);
     return check(r) ? py_u64_list(*r) : nullptr;
 }
 
 PyObject* subgraph_impl(Call& c, SubgraphArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = subgraph(*g, a.nodes, a.edge_type);
     if (!check(r)) return nullptr;
@@ -61,7 +61,7 @@ struct ComputeBatchArgs {
 };
 
 PyObject* compute_batch_impl(Call& c, ComputeBatchArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = compute_batch(*g, a.jobs.jobs);
     if (!check(r)) return nullptr;

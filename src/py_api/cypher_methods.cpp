@@ -55,7 +55,7 @@ PyObject* cypher_autocommit(Call& c, StatementArgs& a) {
 PyObject* cypher_snapshot(Call& c, StatementArgs& a) {
     cypher::Params params;
     if (a.parameters.dict && !params_from_py(a.parameters.dict, params)) return nullptr;
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto result = cypher::execute_snapshot(*g, a.query, params);
     if (!result) return raise_value_error(result.error());

@@ -36,7 +36,7 @@ struct TransactionClass {
             raise_panic(mode == Borrow::Exclusive ? msg::kAlreadyBorrowed : msg::kAlreadyMutablyBorrowed);
             return nullptr;
         }
-        return &cell.core;
+        return &cell.graph.core();
     }
 };
 

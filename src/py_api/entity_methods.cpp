@@ -82,7 +82,7 @@ struct NodeIdArgs {
 };
 
 PyObject* get_node(Call& c, NodeIdArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto rec = g->get_node(a.node_id);
     if (!rec) return raise_not_found("node", a.node_id);
@@ -95,7 +95,7 @@ struct EdgeIdArgs {
 };
 
 PyObject* get_edge(Call& c, EdgeIdArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto rec = g->get_edge(a.edge_id);
     if (!rec) return raise_not_found("edge", a.edge_id);
@@ -108,7 +108,7 @@ struct ExternalIdArgs {
 };
 
 PyObject* get_node_id(Call& c, ExternalIdArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto id = g->get_node_id(a.external_id);
     if (!id) Py_RETURN_NONE;
@@ -116,36 +116,36 @@ PyObject* get_node_id(Call& c, ExternalIdArgs& a) {
 }
 
 PyObject* nodes(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     ModuleState* st = c.state();
     return py_list(g->node_ids(), [&](std::uint64_t id) { return make_node(st, *g->get_node(id)); });
 }
 
 PyObject* edges(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     ModuleState* st = c.state();
     return py_list(g->edge_ids(), [&](std::uint64_t id) { return make_edge(st, *g->get_edge(id)); });
 }
 
 PyObject* node_ids(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->node_ids()) : nullptr;
 }
 
 PyObject* edge_ids(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->edge_ids()) : nullptr;
 }
 
 PyObject* node_count(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64(g->node_count()) : nullptr;
 }
 
 PyObject* edge_count(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64(g->edge_count()) : nullptr;
 }
 
@@ -155,7 +155,7 @@ struct LabelArgs {
 };
 
 PyObject* nodes_with_label(Call& c, LabelArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->nodes_with_label(a.label)) : nullptr;
 }
 
@@ -165,7 +165,7 @@ struct EdgeTypeArgs {
 };
 
 PyObject* edges_by_type(Call& c, EdgeTypeArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->edges_by_type(a.edge_type)) : nullptr;
 }
 
@@ -178,12 +178,12 @@ struct PropertyLookupArgs {
 };
 
 PyObject* nodes_with_property(Call& c, PropertyLookupArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->nodes_with_property(a.key, a.value)) : nullptr;
 }
 
 PyObject* edges_with_property(Call& c, PropertyLookupArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64_list(g->edges_with_property(a.key, a.value)) : nullptr;
 }
 

@@ -20,7 +20,7 @@ PyObject* new_graph_object(PyTypeObject* type, GraphCore core) {
     new (&g->cell) std::shared_ptr<GraphCell>();
     g->handle = new_handle_state();
     try {
-        g->cell = std::make_shared<GraphCell>(GraphCell{std::move(core), BorrowFlag{}});
+        g->cell = std::make_shared<GraphCell>(GraphCell{LiveGraph(std::move(core)), BorrowFlag{}});
     } catch (...) {
         Py_DECREF(self);
         return raise_from_current_exception();

@@ -1,6 +1,7 @@
 // The thread-bound handle objects (Graph, GraphSnapshot) and their borrow discipline.
-// A Graph holds a shared, reference-counted cell with one GraphCore; a GraphSnapshot owns
-// its own GraphCore. Both refuse use from a thread other than their creator's.
+// A Graph holds a shared, reference-counted cell with the live graph; a GraphSnapshot holds
+// the bounds of one moment of it (sharing its records). Both refuse use from a thread other
+// than their creator's.
 #pragma once
 
 #include "py_api/pyref.hpp"
@@ -8,6 +9,7 @@
 #include <memory>
 
 #include "core/graph.hpp"
+#include "core/live_graph.hpp"
 
 namespace qm::py {
 
@@ -19,7 +21,7 @@ struct BorrowFlag {
 };
 
 struct GraphCell {
-    GraphCore core;
+    LiveGraph graph;
     BorrowFlag flag;
 };
 
@@ -39,7 +41,7 @@ struct GraphObject {
 struct SnapshotObject {
     PyObject_HEAD
     HandleState handle;
-    GraphCore* core;
+    Snapshot* snapshot;
 };
 
 // Holds one borrow of a flag for its lifetime.
@@ -79,6 +81,8 @@ private:
 PyObject* raise_borrow_conflict(Borrow wanted);
 
 // Wraps a copy of a graph in a new GraphSnapshot bound to the current thread.
+PyObject* make_snapshot(PyObject* any_module_object, Snapshot snapshot);
+// The same for a graph made on the spot (a subgraph): the snapshot is its only holder.
 PyObject* make_snapshot(PyObject* any_module_object, GraphCore core);
 
 // Names the calling thread for the thread-binding rule. Unlike the interpreter's thread

@@ -8,10 +8,13 @@ namespace qm::py {
 
 namespace {
 
+// The live graph behind the handle; call after c.core() has borrowed it.
+LiveGraph& live_graph(Call& c) { return reinterpret_cast<GraphObject*>(c.self())->cell->graph; }
+
+// Bounds over the shared records, not a copy: microseconds whatever the graph's size.
 PyObject* snapshot(Call& c) {
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    return make_snapshot(c.self(), g->snapshot());
+    if (!c.core()) return nullptr;
+    return make_snapshot(c.self(), live_graph(c).snapshot());
 }
 
 PyObject* compact(Call& c) {
@@ -22,11 +25,11 @@ PyObject* compact(Call& c) {
     Py_RETURN_NONE;
 }
 
-// The whole graph is replaced; records handed out earlier stay valid as copies.
+// Snapshots taken before keep answering as at their moment, whether the refresh appends
+// or switches to a freshly loaded generation.
 PyObject* refresh(Call& c) {
-    GraphCore* g = c.core();
-    if (!g) return nullptr;
-    auto status = g->refresh();
+    if (!c.core()) return nullptr;
+    auto status = live_graph(c).refresh();
     if (!status) return raise_value_error(status.error());
     Py_RETURN_NONE;
 }

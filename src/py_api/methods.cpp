@@ -122,7 +122,7 @@ GraphCore* GraphClass::graph(PyObject* self, Borrow mode, BorrowGuard& guard) {
         raise_panic(mode == Borrow::Exclusive ? msg::kAlreadyBorrowed : msg::kAlreadyMutablyBorrowed);
         return nullptr;
     }
-    return &cell.core;
+    return &cell.graph.core();
 }
 
 int MethodList::attach_statics(PyObject* type) {

@@ -88,6 +88,7 @@
 #include <vector>
 
 #include "core/graph.hpp"
+#include "core/view.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/handles.hpp"
 #include "py_api/module_state.hpp"
@@ -139,10 +140,12 @@ inline constexpr std::size_t kMaxParams = 8;
 class Call {
 public:
     using TakeGraph = GraphCore* (*)(PyObject* self, Borrow mode, BorrowGuard& guard);
+    using TakeView = GraphView (*)(PyObject* self);
     using StateOf = ModuleState* (*)(PyObject* self);
 
-    Call(PyObject* self, Borrow borrow, PyObject* const* args, TakeGraph take, StateOf state)
-        : self_(self), borrow_(borrow), args_(args), take_(take), state_of_(state) {}
+    Call(PyObject* self, Borrow borrow, PyObject* const* args, TakeGraph take, StateOf state,
+         TakeView take_view = nullptr)
+        : self_(self), borrow_(borrow), args_(args), take_(take), take_view_(take_view), state_of_(state) {}
 
     PyObject* self() const { return self_; }
     // The resolved argument for parameter i (defaults filled in), for impls that read
@@ -158,6 +161,21 @@ public:
         return core_;
     }
 
+    // The graph to read: a snapshot's moment, or the live graph (borrowed as by core()).
+    // Every read method takes this, so it serves Graph and GraphSnapshot alike.
+    const GraphView* view() {
+        if (!view_) {
+            if (take_view_) {
+                view_.emplace(take_view_(self_));
+            } else if (GraphCore* g = core()) {
+                view_.emplace(*g);
+            } else {
+                return nullptr;
+            }
+        }
+        return &*view_;
+    }
+
     // Moves out the warnings the core operation left, so they are raised after release.
     std::vector<std::string> take_warnings() {
         if (!core_ || core_->warnings.empty()) return {};
@@ -169,9 +187,11 @@ private:
     Borrow borrow_;
     PyObject* const* args_;
     TakeGraph take_;
+    TakeView take_view_;
     StateOf state_of_;
     BorrowGuard cell_guard_;
     GraphCore* core_ = nullptr;
+    std::optional<GraphView> view_;
 };
 
 // ---- class traits of the classes this layer knows from the start
@@ -193,9 +213,8 @@ struct SnapshotClass {
     static constexpr std::string_view kName = "GraphSnapshot";
     static constexpr std::string_view kTypeName = "quillmere::GraphSnapshot";
     static HandleState& handle(PyObject* self) { return reinterpret_cast<SnapshotObject*>(self)->handle; }
-    static GraphCore* graph(PyObject* self, Borrow, BorrowGuard&) {
-        return reinterpret_cast<SnapshotObject*>(self)->core;
-    }
+    // Read-only: no graph to write, only the view of its moment.
+    static GraphView view(PyObject* self) { return reinterpret_cast<SnapshotObject*>(self)->snapshot->view(); }
 };
 
 template <class Class>
@@ -207,6 +226,11 @@ concept ThreadBound = requires(PyObject* self) {
 template <class Class>
 concept HasGraph = requires(PyObject* self, BorrowGuard& guard) {
     { Class::graph(self, Borrow::Shared, guard) } -> std::same_as<GraphCore*>;
+};
+
+template <class Class>
+concept HasView = requires(PyObject* self) {
+    { Class::view(self) } -> std::same_as<GraphView>;
 };
 
 template <class Class>
@@ -247,18 +271,20 @@ PyObject* dispatch(const MethodDef& def, const Signature& sig, PyObject* self, P
         if constexpr (HasGraph<Class>) take = Class::graph;
         Call::StateOf state = state_of;
         if constexpr (HasState<Class>) state = Class::state;
+        Call::TakeView view = nullptr;
+        if constexpr (HasView<Class>) view = Class::view;
         if constexpr (ThreadBound<Class>) {
             HandleState& h = Class::handle(self);
             if (h.thread != current_thread_token()) return raise_unsendable(Class::kTypeName);
             BorrowGuard handle;
             if (!handle.acquire(h.flag, def.borrow)) return raise_borrow_conflict(def.borrow);
             std::vector<std::string> warnings;
-            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state), warnings);
+            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state, view), warnings);
             handle.release();
             return finish_call(std::move(result), warnings);
         } else {
             std::vector<std::string> warnings;
-            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state), warnings);
+            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state, view), warnings);
             return finish_call(std::move(result), warnings);
         }
     } catch (...) {

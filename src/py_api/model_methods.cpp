@@ -148,7 +148,7 @@ using TraceIdArgs = IdArgs<3>;
 // A record copy, or KeyError "{kind} {id} not found".
 template <class Find, class Make>
 PyObject* lookup(Call& c, std::uint64_t id, const char* kind, Find&& find, Make&& make) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto record = find(*g, id);
     if (!record) return raise_not_found(kind, id);
@@ -166,12 +166,12 @@ PyObject* get_trace(Call& c, TraceIdArgs& a) { return lookup(c, a.id, "trace", m
 
 template <std::uint64_t (*Count)(const GraphView&)>
 PyObject* count(Call& c) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     return g ? py_u64(Count(*g)) : nullptr;
 }
 
 PyObject* posterior(Call& c, VariableIdArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto dist = model::posterior(*g, a.id);
     if (!check(dist)) return nullptr;

@@ -21,7 +21,7 @@ struct QueryArgs {
 };
 
 PyObject* query_impl(Call& c, QueryArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto rows = query(*g, a.spec);
     if (!rows) return raise_value_error(rows.error());

@@ -1,4 +1,4 @@
-// The GraphSnapshot class: a thread-bound, read-only owner of its own GraphCore copy.
+// The GraphSnapshot class: a thread-bound, read-only holder of one moment of a graph.
 #include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/graph_methods.hpp"
@@ -20,7 +20,7 @@ void snapshot_dealloc(PyObject* self) {
         PyErr_WriteUnraisable(nullptr);
         PyErr_SetRaisedException(exc);
     } else {
-        delete s->core;
+        delete s->snapshot;
     }
     type->tp_free(self);
     Py_DECREF(type);
@@ -28,16 +28,21 @@ void snapshot_dealloc(PyObject* self) {
 
 }  // namespace
 
-PyObject* make_snapshot(PyObject* any, GraphCore core) {
+PyObject* make_snapshot(PyObject* any, Snapshot snapshot) {
     ModuleState* st = state_of(any);
     auto* type = reinterpret_cast<PyTypeObject*>(st->snapshot_type);
-    auto owned = std::make_unique<GraphCore>(std::move(core));
+    auto owned = std::make_unique<Snapshot>(std::move(snapshot));
     PyObject* self = type->tp_alloc(type, 0);
     if (!self) return nullptr;
     auto* s = reinterpret_cast<SnapshotObject*>(self);
-    s->core = owned.release();
+    s->snapshot = owned.release();
     s->handle = new_handle_state();
     return self;
+}
+
+PyObject* make_snapshot(PyObject* any, GraphCore core) {
+    LiveGraph graph(std::move(core));
+    return make_snapshot(any, graph.snapshot());
 }
 
 PyObject* make_snapshot_type(PyObject* module) {

@@ -28,7 +28,7 @@ struct NeighborsArgs {
 };
 
 PyObject* neighbors_impl(Call& c, NeighborsArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     return id_list_or_raise(neighbors(*g, a.node_id, a.direction, a.edge_type));
 }
@@ -44,7 +44,7 @@ struct KHopArgs {
 };
 
 PyObject* k_hop_impl(Call& c, KHopArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     return id_list_or_raise(k_hop(*g, a.start, a.hops, a.direction, a.edge_type));
 }
@@ -61,7 +61,7 @@ struct FrontierArgs {
 };
 
 PyObject* frontier_impl(Call& c, FrontierArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     return id_list_or_raise(frontier(*g, a.starts, a.steps, a.direction, a.edge_type));
 }
@@ -123,7 +123,7 @@ struct PropagateArgs {
 };
 
 PyObject* propagate_impl(Call& c, PropagateArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto scores = propagate(*g, a.seeds.items, a.steps, a.edge_property, a.damping, a.edge_type);
     if (!scores) return raise_value_error(scores.error());
