@@ -57,3 +57,26 @@ def test_batch_jobs_take_the_methods_defaults(g):
     assert pagerank == g.pagerank()
     assert bfs == g.bfs(1) != g.bfs(1, direction="in")
     assert walk == g.random_walk(0, 5, seed=3)
+
+
+def nested(depth, leaf=1):
+    value = leaf
+    for _ in range(depth):
+        value = [value] if depth % 2 else {"k": value}
+    return value
+
+
+@pytest.mark.parametrize("depth", [99, 100])
+def test_nested_values_up_to_the_bound_round_trip(g, depth):
+    value = nested(depth)
+    assert g.cypher("RETURN $p AS p", {"p": value}).records == [{"p": value}]
+
+
+def test_nested_values_past_the_bound_or_containing_themselves_are_refused(g):
+    looped = {}
+    looped["self"] = [looped]
+    for value in (nested(101), nested(100000), looped):
+        with pytest.raises(RecursionError, match="value is nested more than 100 levels deep"):
+            g.cypher("RETURN $p AS p", {"p": value})
+    # Every refused read gave its levels back: the deepest accepted value still passes.
+    assert g.cypher("RETURN $p AS p", {"p": nested(100)}).records == [{"p": nested(100)}]

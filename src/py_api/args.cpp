@@ -123,6 +123,15 @@ bool read_f64_list(PyObject* o, std::vector<double>& out) {
     return ok;
 }
 
+bool read_bool(PyObject* o, bool& out) {
+    if (!PyBool_Check(o)) {
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyBool"));
+        return false;
+    }
+    out = o == Py_True;
+    return true;
+}
+
 bool read_dict(PyObject* o, PyObject*& out) {
     if (o == Py_None) {
         out = nullptr;

@@ -43,6 +43,8 @@ bool read_f64(PyObject* o, double& out);
 bool read_text_list(PyObject* o, std::vector<std::string>& out);
 bool read_u64_list(PyObject* o, std::vector<std::uint64_t>& out);
 bool read_f64_list(PyObject* o, std::vector<double>& out);
+// Exactly a bool: an int is refused rather than read as truth.
+bool read_bool(PyObject* o, bool& out);
 // A dict, or None for nullptr.
 bool read_dict(PyObject* o, PyObject*& out);
 

@@ -21,18 +21,8 @@ struct StrictBool {
 
 template <>
 struct Converter<StrictBool> {
-    static bool convert(PyObject* o, std::string_view name, StrictBool& out) {
-        if (!PyBool_Check(o)) {
-            PyRef type_name = PyRef::steal(PyType_GetName(Py_TYPE(o)));
-            const char* tn = type_name ? PyUnicode_AsUTF8(type_name.get()) : nullptr;
-            if (!tn) PyErr_Clear();
-            raise_argument_type_error(name, std::string("'") + (tn ? tn : "object") +
-                                                "' object cannot be converted to 'PyBool'");
-            return false;
-        }
-        out.value = o == Py_True;
-        return true;
-    }
+    static constexpr std::string_view kNoun = "a bool";
+    static bool read(PyObject* o, StrictBool& out) { return read_bool(o, out.value); }
 };
 
 namespace {

@@ -16,7 +16,8 @@ using cypher::CypherValue;
 
 namespace {
 
-// Leaves the interpreter's recursion check on every path.
+// Leaves the interpreter's recursion check on every path. Guards the C stack while values the
+// engine built are turned into Python objects; parameters coming in are bounded by NestingGuard.
 struct RecursionGuard {
     bool entered;
     explicit RecursionGuard(const char* where) : entered(Py_EnterRecursiveCall(where) == 0) {}
@@ -37,34 +38,28 @@ bool value_from_py(PyObject* o, CypherValue& out) {
         out = cypher::Null{};
         return true;
     }
-    if (PyBool_Check(o)) {
-        out = o == Py_True;
-        return true;
-    }
-    if (PyLong_Check(o)) {
-        long long v = PyLong_AsLongLong(o);
-        if (v == -1 && PyErr_Occurred()) return false;
-        out = static_cast<std::int64_t>(v);
-        return true;
-    }
-    if (PyFloat_Check(o)) {
-        double v = PyFloat_AS_DOUBLE(o);
-        if (!std::isfinite(v)) {
-            raise_value_error(cm::kParameterFinite);
-            return false;
+    struct Scalar {
+        CypherValue& out;
+        bool on_bool(bool b) { return out = b, true; }
+        bool on_int(std::int64_t n) { return out = n, true; }
+        bool on_float(double d) {
+            if (!std::isfinite(d)) {
+                raise_value_error(cm::kParameterFinite);
+                return false;
+            }
+            out = d;
+            return true;
         }
-        out = v;
-        return true;
-    }
-    if (PyUnicode_Check(o)) {
-        std::string s;
-        if (!text_of(o, s)) return false;
-        out = std::move(s);
-        return true;
+        bool on_text(std::string_view s) { return out = std::string(s), true; }
+    };
+    switch (read_scalar(o, Scalar{out})) {
+        case ScalarRead::Done: return true;
+        case ScalarRead::Failed: return false;
+        case ScalarRead::NotScalar: break;
     }
     if (PyList_Check(o)) {
-        RecursionGuard guard(" while converting a Cypher parameter");
-        if (!guard.entered) return false;
+        NestingGuard level;
+        if (!level) return false;
         cypher::CypherList items;
         // The list cannot change under us: converting its items runs no Python code.
         Py_ssize_t n = PyList_GET_SIZE(o);
@@ -75,8 +70,8 @@ bool value_from_py(PyObject* o, CypherValue& out) {
         return true;
     }
     if (PyDict_Check(o)) {
-        RecursionGuard guard(" while converting a Cypher parameter");
-        if (!guard.entered) return false;
+        NestingGuard level;
+        if (!level) return false;
         cypher::CypherMap map;
         Py_ssize_t pos = 0;
         PyObject *key, *value;
