@@ -187,3 +187,20 @@ def test_stored_posteriors_answer_posterior(db):
     assert g.posterior(0) == {"false": 0.0, "true": 1.0}
     assert g.posterior(1) == other.posterior(1)
     assert g.trace_count() == 2 and g.add_trace() == 6
+
+
+def test_snapshot_keeps_its_model_across_refreshes(db):
+    g = q.Graph(db)
+    build_model(g)
+    snap = g.snapshot()
+    frozen = model_view(snap)
+    other = q.Graph(db)
+    other.add_cpd(0, [], [0.5, 0.5])
+    other.add_evidence(2)
+    g.refresh()  # appended records: caught up in place
+    execute(db, "INSERT INTO traces VALUES (40, '')")  # a gap only a full reload reproduces
+    execute(db, "INSERT INTO op_log (op, object_id, payload) VALUES ('add_trace', 40, 'trace')")
+    g.refresh()
+    assert (g.factor_count(), g.evidence_count(), g.trace_count()) == (5, 3, 3)
+    assert model_view(snap) == frozen
+    assert g.snapshot().get_trace(40).payload == {} and g.get_factor(4).function == "cpd"

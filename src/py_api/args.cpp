@@ -155,7 +155,10 @@ void wrap_argument_error(std::string_view name) {
 }
 
 bool replace_error(std::string_view message) {
-    if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return false;
+    // Running out of memory or being interrupted says nothing about the field's value.
+    if (PyErr_Occurred() &&
+        (!PyErr_ExceptionMatches(PyExc_Exception) || PyErr_ExceptionMatches(PyExc_MemoryError)))
+        return false;
     PyErr_Clear();
     raise_value_error(message);
     return false;

@@ -42,8 +42,8 @@ struct Converter;
 
 // Argument context: a pending TypeError becomes "argument '{name}': {its message}".
 void wrap_argument_error(std::string_view name);
-// Field context: the pending error becomes ValueError(message) unless it is not an ordinary
-// exception (KeyboardInterrupt). Always false.
+// Field context: the pending error becomes ValueError(message), unless it is MemoryError or
+// not an ordinary exception (KeyboardInterrupt), which propagate. Always false.
 bool replace_error(std::string_view message);
 // The Python value of a default written in text-signature syntax; made once per text.
 PyObject* default_object(std::string_view text);

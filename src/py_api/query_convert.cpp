@@ -93,19 +93,10 @@ bool optional_u64(PyObject* dict, const char* field, std::optional<std::uint64_t
     if (!get_field(dict, field, v)) return false;
     if (!v) return true;
     // Anything with __index__ counts as an int, as for every id argument.
-    PyRef index;
-    if (PyLong_Check(v.get()) || (Py_TYPE(v.get())->tp_as_number && Py_TYPE(v.get())->tp_as_number->nb_index))
-        index = PyRef::steal(PyNumber_Index(v.get()));
-    if (index) {
-        unsigned long long n = PyLong_AsUnsignedLongLong(index.get());
-        if (!(n == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-            out = n;
-            return true;
-        }
-    }
-    if (PyErr_ExceptionMatches(PyExc_MemoryError)) return false;
-    PyErr_Clear();
-    return value_error(qmsg::optional_not_int(field));
+    std::uint64_t n = 0;
+    if (!read_u64(v.get(), n)) return replace_error(qmsg::optional_not_int(field));
+    out = n;
+    return true;
 }
 
 bool optional_text(PyObject* dict, const char* field, std::optional<std::string>& out) {
