@@ -177,7 +177,7 @@ Result<PropertyMap> decode_map(std::string_view text) {
     for_each_line(text, [&](std::string_view line) {
         std::size_t tab1 = line.find('\t');
         if (tab1 == std::string_view::npos) {
-            error = "invalid encoded property line " + quoted(line);
+            error = msg::invalid_encoded("property line", line);
             return false;
         }
         std::string key = unescape_field(line.substr(0, tab1));
@@ -233,7 +233,7 @@ Result<std::vector<std::uint64_t>> decode_u64_list(std::string_view text) {
     for_each_piece(text, [&](std::string_view piece) {
         auto v = parse_u64(piece);
         if (!v) {
-            error = "invalid encoded u64 value " + quoted(piece);
+            error = msg::invalid_encoded("u64 value", piece);
             return false;
         }
         out.push_back(*v);
@@ -258,11 +258,11 @@ Result<std::vector<double>> decode_f64_list(std::string_view text) {
     for_each_piece(text, [&](std::string_view piece) {
         auto v = parse_f64(piece);
         if (!v) {
-            error = "invalid encoded f64 value " + quoted(piece);
+            error = msg::invalid_encoded("f64 value", piece);
             return false;
         }
         if (!std::isfinite(*v)) {
-            error = "encoded f64 value " + quoted(piece) + " must be finite";
+            error = msg::encoded_f64_not_finite(piece);
             return false;
         }
         out.push_back(*v);

@@ -111,6 +111,12 @@ std::string stored_float_not_finite(std::string_view text) {
     return "float property value " + quoted(text) + " must be finite";
 }
 std::string unknown_value_type(std::string_view tag) { return "unknown property value type " + quoted(tag); }
+std::string invalid_encoded(std::string_view what, std::string_view text) {
+    return "invalid encoded " + std::string(what) + " " + quoted(text);
+}
+std::string encoded_f64_not_finite(std::string_view text) {
+    return "encoded f64 value " + quoted(text) + " must be finite";
+}
 std::string segment_save_failed(std::string_view action, std::string_view path, std::string_view os_error) {
     return "failed to " + std::string(action) + " " + std::string(path) + ": " + std::string(os_error);
 }

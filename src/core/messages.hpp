@@ -69,6 +69,9 @@ std::string not_a_database_file(std::string_view path);
 std::string invalid_property_value(std::string_view type, std::string_view text);
 std::string stored_float_not_finite(std::string_view text);
 std::string unknown_value_type(std::string_view tag);
+// what: "property line", "u64 value", "f64 value".
+std::string invalid_encoded(std::string_view what, std::string_view text);
+std::string encoded_f64_not_finite(std::string_view text);
 // action: "create segment directory", "write segment file", "write segment manifest".
 std::string segment_save_failed(std::string_view action, std::string_view path, std::string_view os_error);
 

@@ -19,7 +19,7 @@
 //     };
 //
 //     PyObject* k_hop_impl(Call& c, KHopArgs& a) {   // arguments arrive converted, by name
-//         GraphCore* g = c.core();                    // takes the graph in the method's mode
+//         const GraphView* g = c.view();              // reads take the view; writes c.core()
 //         if (!g) return nullptr;
 //         ...
 //     }
@@ -57,6 +57,8 @@
 //         // Classes that reach a graph: take it in `mode`, holding any cell borrow in `guard`;
 //         // nullptr with the panic exception set on a conflicting borrow.
 //         static GraphCore* graph(PyObject* self, Borrow mode, BorrowGuard& guard);
+//         // Classes that hold a moment rather than the live graph (GraphSnapshot) declare
+//         // instead: static GraphView view(PyObject* self);
 //     };
 //
 // and one table, handed to the class's constructor:
