@@ -1,6 +1,7 @@
 #include "py_api/args.hpp"
 
 #include <climits>
+#include <unordered_map>
 
 #include "py_api/binding_messages.hpp"
 #include "py_api/errors.hpp"
@@ -121,6 +122,33 @@ bool read_f64_list(PyObject* o, std::vector<double>& out) {
     });
     if (ok) out = std::move(items);
     return ok;
+}
+
+bool read_seed_map(PyObject* o, SeedMap& out) {
+    if (!PyDict_Check(o)) {
+        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
+        return false;
+    }
+    // The items are copied out first, so keys whose __index__ runs Python code cannot
+    // disturb the walk over the dict.
+    PyRef items = PyRef::steal(PyDict_Items(o));
+    if (!items) return false;
+    const Py_ssize_t n = PyList_GET_SIZE(items.get());
+    std::vector<std::pair<std::uint64_t, double>> seeds;
+    seeds.reserve(static_cast<std::size_t>(n));
+    std::unordered_map<std::uint64_t, std::size_t> position;
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), i);
+        std::uint64_t node = 0;
+        double amount = 0.0;
+        if (!read_u64(PyTuple_GET_ITEM(pair, 0), node) || !read_f64(PyTuple_GET_ITEM(pair, 1), amount))
+            return false;
+        auto [it, fresh] = position.try_emplace(node, seeds.size());
+        if (fresh) seeds.emplace_back(node, amount);
+        else seeds[it->second].second = amount;
+    }
+    out.items = std::move(seeds);
+    return true;
 }
 
 bool read_bool(PyObject* o, bool& out) {

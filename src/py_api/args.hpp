@@ -21,6 +21,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "py_api/params.hpp"
@@ -105,6 +106,14 @@ private:
     bool entered_;
 };
 
+// A dict of node id -> amount (propagation seeds) as pairs in the dict's own order. Distinct
+// keys that name the same node collapse as a map would: the first position, the last value.
+struct SeedMap {
+    std::vector<std::pair<std::uint64_t, double>> items;
+};
+// None included: seeds are required.
+bool read_seed_map(PyObject* o, SeedMap& out);
+
 // A dict argument whose reading the impl does itself (after taking the graph, by
 // conversions that run no Python code): only its type is checked while arguments convert.
 struct DictArg {
@@ -140,6 +149,11 @@ template <>
 struct Converter<std::vector<double>> {
     static constexpr std::string_view kNoun = "a list of numbers";
     static bool read(PyObject* o, std::vector<double>& out) { return read_f64_list(o, out); }
+};
+template <>
+struct Converter<SeedMap> {
+    static constexpr std::string_view kNoun = "a dict";
+    static bool read(PyObject* o, SeedMap& out) { return read_seed_map(o, out); }
 };
 template <>
 struct Converter<DictArg> {

@@ -1,8 +1,6 @@
 // Graph's inference methods: belief propagation (which may persist, so it takes the graph
 // exclusively), and the two read-only ones, the active region and local propagation.
 // GraphSnapshot offers none of them.
-#include <unordered_map>
-
 #include "inference/active_subgraph.hpp"
 #include "inference/belief_propagation.hpp"
 #include "inference/local_propagation.hpp"
@@ -26,34 +24,6 @@ struct Flag {
     bool value = false;
 };
 
-// node id -> amount, checked in dict order; keys naming the same node collapse to the
-// first position with the last value, as a map would.
-struct ScoreSeeds {
-    std::vector<std::pair<std::uint64_t, double>> items;
-};
-
-bool read_score_seeds(PyObject* o, ScoreSeeds& out) {
-    if (!PyDict_Check(o)) {  // None included: seeds are required
-        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
-        return false;
-    }
-    // Copied out first, so keys whose __index__ runs Python code cannot disturb the walk.
-    PyRef items = PyRef::steal(PyDict_Items(o));
-    if (!items) return false;
-    std::unordered_map<std::uint64_t, std::size_t> position;
-    for (Py_ssize_t i = 0, n = PyList_GET_SIZE(items.get()); i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        std::uint64_t node = 0;
-        double amount = 0.0;
-        if (!read_u64(PyTuple_GET_ITEM(pair, 0), node) || !read_f64(PyTuple_GET_ITEM(pair, 1), amount))
-            return false;
-        auto [it, fresh] = position.try_emplace(node, out.items.size());
-        if (fresh) out.items.emplace_back(node, amount);
-        else out.items[it->second].second = amount;
-    }
-    return true;
-}
-
 }  // namespace
 
 template <>
@@ -65,20 +35,7 @@ struct Converter<EvidenceArg> {
 template <>
 struct Converter<Flag> {
     static constexpr std::string_view kNoun = "a bool";
-    static bool read(PyObject* o, Flag& out) {
-        if (!PyBool_Check(o)) {
-            raise_type_error(msg::cannot_convert(type_name_of(o), "PyBool"));
-            return false;
-        }
-        out.value = o == Py_True;
-        return true;
-    }
-};
-
-template <>
-struct Converter<ScoreSeeds> {
-    static constexpr std::string_view kNoun = "a dict";
-    static bool read(PyObject* o, ScoreSeeds& out) { return read_score_seeds(o, out); }
+    static bool read(PyObject* o, Flag& out) { return read_bool(o, out.value); }
 };
 
 namespace {
@@ -123,7 +80,7 @@ struct RegionArgs {
 };
 
 PyObject* compile_active_subgraph_impl(Call& c, RegionArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = inference::compile_active_subgraph(*g, a.query_variables, a.evidence.map, a.radius, a.max_nodes,
                                                 a.max_factors);
@@ -132,7 +89,7 @@ PyObject* compile_active_subgraph_impl(Call& c, RegionArgs& a) {
 }
 
 struct LocalArgs {
-    ScoreSeeds seeds;
+    SeedMap seeds;
     std::uint64_t radius = 0;
     std::vector<std::uint64_t> query_nodes;
     std::optional<std::string> edge_type;
@@ -147,7 +104,7 @@ struct LocalArgs {
 };
 
 PyObject* local_propagate_impl(Call& c, LocalArgs& a) {
-    GraphCore* g = c.core();
+    const GraphView* g = c.view();
     if (!g) return nullptr;
     auto r = inference::local_propagate(*g, a.seeds.items, a.radius, a.query_nodes, a.edge_type, a.edge_property,
                                         a.damping);

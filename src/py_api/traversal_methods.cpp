@@ -1,7 +1,5 @@
 // Graph and GraphSnapshot traversal methods. propagate is Graph-only: a snapshot offers
 // the walks that answer "what is near", not the scoring entry point.
-#include <unordered_map>
-
 #include "core/traversal.hpp"
 #include "py_api/args.hpp"
 #include "py_api/binding_messages.hpp"
@@ -66,51 +64,8 @@ PyObject* frontier_impl(Call& c, FrontierArgs& a) {
     return id_list_or_raise(frontier(*g, a.starts, a.steps, a.direction, a.edge_type));
 }
 
-// The seeds dict as (node, amount) pairs in the dict's own order. The items are copied out
-// first, so keys whose __index__ runs Python code cannot disturb the walk over the dict.
-// Distinct keys that name the same node collapse as a map would: the first position, the
-// last value.
-struct Seeds {
-    std::vector<Seed> items;
-};
-
-bool read_seeds(PyObject* o, Seeds& out) {
-    if (!PyDict_Check(o)) {  // None included: seeds are required
-        raise_type_error(msg::cannot_convert(type_name_of(o), "PyDict"));
-        return false;
-    }
-    PyRef items = PyRef::steal(PyDict_Items(o));
-    if (!items) return false;
-    const Py_ssize_t n = PyList_GET_SIZE(items.get());
-    std::vector<Seed> seeds;
-    seeds.reserve(static_cast<std::size_t>(n));
-    std::unordered_map<std::uint64_t, std::size_t> position;
-    for (Py_ssize_t i = 0; i < n; ++i) {
-        PyObject* pair = PyList_GET_ITEM(items.get(), i);
-        std::uint64_t node = 0;
-        double amount = 0.0;
-        if (!read_u64(PyTuple_GET_ITEM(pair, 0), node) || !read_f64(PyTuple_GET_ITEM(pair, 1), amount))
-            return false;
-        auto [it, fresh] = position.try_emplace(node, seeds.size());
-        if (fresh) seeds.emplace_back(node, amount);
-        else seeds[it->second].second = amount;
-    }
-    out.items = std::move(seeds);
-    return true;
-}
-
-}  // namespace
-
-template <>
-struct Converter<Seeds> {
-    static constexpr std::string_view kNoun = "a dict";
-    static bool read(PyObject* o, Seeds& out) { return read_seeds(o, out); }
-};
-
-namespace {
-
 struct PropagateArgs {
-    Seeds seeds;
+    SeedMap seeds;
     std::uint64_t steps = 0;
     std::string edge_property;
     double damping = 0.0;
