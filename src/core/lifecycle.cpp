@@ -172,7 +172,13 @@ Status GraphCore::load_from_store(GraphStore& source) {
         clear_delta_segments();
     } else {
         rebuild_compacted_segment();
-        if (live_edges_ > 0) QM_CHECK(source.save_segment(compacted_segment, nodes.size(), live_edges_));
+        // The rebuilt segment in memory is all the graph needs; a cache that cannot be
+        // saved (unwritable directory, full disk) must not make an intact database
+        // unopenable, so it is a warning and the next open rebuilds again.
+        if (live_edges_ > 0) {
+            auto saved = source.save_segment(compacted_segment, nodes.size(), live_edges_);
+            if (!saved) warnings.push_back(std::move(saved.error()));
+        }
     }
 
     QM_TRY(loaded_variables, source.load_variables());

@@ -97,6 +97,11 @@ std::string edge_weight_not_float(std::uint64_t edge_id, std::string_view key) {
 std::string edge_weight_out_of_range(std::uint64_t edge_id, std::string_view key) {
     return "edge " + std::to_string(edge_id) + " property " + quoted(key) + " must be finite and non-negative";
 }
+std::string stored_column_type(std::string_view table, std::int64_t row_id, std::string_view column,
+                               std::string_view found, std::string_view wanted) {
+    return "table " + std::string(table) + " row " + std::to_string(row_id) + ": column " + std::string(column) +
+           " holds " + std::string(found) + " where " + std::string(wanted) + " belongs";
+}
 std::string negative_sqlite_integer(std::int64_t value) { return "negative SQLite integer " + std::to_string(value); }
 std::string sqlite_integer_range(std::uint64_t value) {
     return "value " + std::to_string(value) + " exceeds SQLite INTEGER range";

@@ -64,6 +64,9 @@ inline constexpr std::string_view kToleranceRange = "tolerance must be finite an
 
 // Stored forms and the store.
 std::string negative_sqlite_integer(std::int64_t value);
+// A stored value whose SQLite type is not its column's (found and wanted are "integer", "text", ...).
+std::string stored_column_type(std::string_view table, std::int64_t row_id, std::string_view column,
+                               std::string_view found, std::string_view wanted);
 std::string sqlite_integer_range(std::uint64_t value);
 std::string not_a_database_file(std::string_view path);
 std::string invalid_property_value(std::string_view type, std::string_view text);

@@ -33,7 +33,10 @@ PyObject* construct(PyTypeObject* type, const std::optional<std::string>& path) 
     if (!path) return new_graph_object(type, GraphCore());
     auto core = open_graph_file(*path);
     if (!core) return raise_runtime_error(core.error());
-    return new_graph_object(type, std::move(*core));
+    // An open that succeeded may still carry warnings (a segment cache it could not save).
+    std::vector<std::string> warnings = std::exchange(core->warnings, {});
+    PyRef graph = PyRef::steal(new_graph_object(type, std::move(*core)));
+    return detail::finish_call(std::move(graph), warnings);
 }
 
 struct GraphArgs {

@@ -30,6 +30,7 @@ PyObject* compact(Call& c) {
 PyObject* refresh(Call& c) {
     if (!c.core()) return nullptr;
     auto status = live_graph(c).refresh();
+    c.follow(&live_graph(c).core());
     if (!status) return raise_value_error(status.error());
     Py_RETURN_NONE;
 }

@@ -178,6 +178,10 @@ public:
         return &*view_;
     }
 
+    // A refresh that reloads replaces the graph's generation and may free the one borrowed
+    // here; the pointer must follow, or the warnings below would be read from freed memory.
+    void follow(GraphCore* core) { core_ = core; }
+
     // Moves out the warnings the core operation left, so they are raised after release.
     std::vector<std::string> take_warnings() {
         if (!core_ || core_->warnings.empty()) return {};

@@ -22,7 +22,6 @@ constexpr const char* kSchema = R"sql(
 PRAGMA journal_mode = WAL;
 PRAGMA synchronous = FULL;
 PRAGMA foreign_keys = ON;
-PRAGMA busy_timeout = 5000;
 CREATE TABLE IF NOT EXISTS metadata (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS nodes (id INTEGER PRIMARY KEY, external_id TEXT NOT NULL UNIQUE, labels TEXT NOT NULL, properties TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS node_properties (node_id INTEGER NOT NULL, key TEXT NOT NULL, value_type TEXT NOT NULL, value_text TEXT NOT NULL, PRIMARY KEY (node_id, key));
@@ -203,9 +202,6 @@ Result<std::unique_ptr<GraphStore>> open_sqlite_store(const std::string& path) {
 Result<std::unique_ptr<SqliteStore>> SqliteStore::open(const std::string& path) {
     QM_CHECK(check_names_a_file(path));
     QM_TRY(conn, Connection::open(path));
-    // Several handles may open one file at once; wait for their locks from the very first
-    // statement rather than only once the schema batch has set the time-out.
-    sqlite3_busy_timeout(conn.handle(), 5000);
     QM_CHECK(conn.exec(kSchema));
     QM_TRY(format_current, storage_format_current(conn));
     if (!format_current) QM_CHECK(write_storage_format(conn));

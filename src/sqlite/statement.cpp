@@ -4,7 +4,10 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstring>
+#include <random>
+#include <thread>
 
 namespace qm {
 
@@ -152,6 +155,16 @@ Status Statement::reset() {
     return ok();
 }
 
+Statement::Type Statement::column_type(int index) const {
+    switch (sqlite3_column_type(stmt_, index)) {
+        case SQLITE_INTEGER: return Type::Integer;
+        case SQLITE_FLOAT: return Type::Real;
+        case SQLITE_TEXT: return Type::Text;
+        case SQLITE_BLOB: return Type::Blob;
+        default: return Type::Null;
+    }
+}
+
 bool Statement::column_is_null(int index) const {
     return sqlite3_column_type(stmt_, index) == SQLITE_NULL;
 }
@@ -177,6 +190,27 @@ std::string Statement::column_text(int index) const {
 
 // ---------------------------------------------------------------- Connection
 
+// SQLite's own time-out backs off to sleeps of 100 ms, so a waiting writer can sleep
+// through every moment the lock is free while the others keep taking it: single writes
+// waited seconds behind busy neighbours. This handler polls about every millisecond, with
+// jitter so waiters do not wake in step, and gives up after the same five seconds.
+constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);
+
+int prompt_busy_handler(void*, int count) {
+    using Clock = std::chrono::steady_clock;
+    // A thread waits on one lock at a time, so the wait's start can live per thread.
+    thread_local Clock::time_point started;
+    thread_local std::minstd_rand jitter(
+        static_cast<std::uint32_t>(Clock::now().time_since_epoch().count() ^ reinterpret_cast<std::uintptr_t>(&started)));
+    Clock::time_point now = Clock::now();
+    if (count == 0) started = now;
+    if (now - started >= kBusyTimeout) return 0;
+    // Short waits first (a commit usually ends within microseconds), then about 1 ms.
+    unsigned base = count < 8 ? 50 : 500;
+    std::this_thread::sleep_for(std::chrono::microseconds(base + jitter() % (base * 2)));
+    return 1;
+}
+
 Result<Connection> Connection::open(const std::string& path) {
     if (has_nul(path)) return fail(std::string(msg::kPathHasNul));
     sqlite3* db = nullptr;
@@ -187,6 +221,9 @@ Result<Connection> Connection::open(const std::string& path) {
         return fail(std::move(error));
     }
     if (!db) return fail(std::string(msg::kOpenFailed));
+    // Several handles may open one file at once; wait for their locks from the very first
+    // statement.
+    sqlite3_busy_handler(db, prompt_busy_handler, nullptr);
     return Connection(db);
 }
 

@@ -45,6 +45,9 @@ public:
     // Makes the statement ready for the next set of bindings.
     [[nodiscard]] Status reset();
 
+    enum class Type { Integer, Real, Text, Blob, Null };
+    // The value's storage class as SQLite holds it, before any conversion.
+    Type column_type(int index) const;
     bool column_is_null(int index) const;
     std::int64_t column_i64(int index) const;
     // SQL NULL reads as ""; invalid UTF-8 is replaced. The view is valid until the next
