@@ -70,7 +70,7 @@ ERRORS = [
     ({"match": [{"node": "a", "where": [{"property": "age", "op": "in", "value": (1, 2)}]}]},
      "property filter op 'in' requires a list value"),
     ({"match": [{"node": "a", "where": [{"property": "age", "op": "in", "value": [1, None]}]}]},
-     "property values must str, int, float, or bool".replace("must", "must be")),
+     "property values must be str, int, float, or bool"),
     ({"match": [{"node": "a", "where": [{"property": "k", "value": [1]}]}]},
      "property values must be str, int, float, or bool"),
     # edge fields: direction is read first
