@@ -183,16 +183,10 @@ public:
     void follow(GraphCore* core) { core_ = core; }
 
     // Moves out the warnings the core operation left, so they are raised after release.
-    // The graph is looked up again: an operation may have replaced it (refresh switches to a
-    // new generation and may free the one it started on).
     std::vector<std::string> take_warnings() {
-        if (!core_) return {};
-        GraphCore* g = current_ ? current_(self_) : core_;
-        if (g->warnings.empty()) return {};
-        return std::exchange(g->warnings, {});
+        if (!core_ || core_->warnings.empty()) return {};
+        return std::exchange(core_->warnings, {});
     }
-    using Current = GraphCore* (*)(PyObject* self);
-    void set_current(Current current) { current_ = current; }
 
 private:
     PyObject* self_;
@@ -201,7 +195,6 @@ private:
     TakeGraph take_;
     TakeView take_view_;
     StateOf state_of_;
-    Current current_ = nullptr;
     BorrowGuard cell_guard_;
     GraphCore* core_ = nullptr;
     std::optional<GraphView> view_;
@@ -220,8 +213,6 @@ struct GraphClass {
     static constexpr std::string_view kTypeName = "quillmere::Graph";
     static HandleState& handle(PyObject* self) { return reinterpret_cast<GraphObject*>(self)->handle; }
     static GraphCore* graph(PyObject* self, Borrow mode, BorrowGuard& guard);
-    // The graph as it is now, for reading what an operation left (it may have been replaced).
-    static GraphCore* current(PyObject* self) { return &reinterpret_cast<GraphObject*>(self)->cell->graph.core(); }
 };
 
 struct SnapshotClass {
@@ -266,10 +257,7 @@ PyObject* finish_call(PyRef result, const std::vector<std::string>& warnings);
 
 // Runs the impl with the graph's warnings moved out once it returns; the cell's borrow
 // ends with the Call.
-template <class Class>
 inline PyRef run_impl(const MethodDef& def, Call&& call, std::vector<std::string>& warnings) {
-    if constexpr (requires(PyObject* self) { { Class::current(self) } -> std::same_as<GraphCore*>; })
-        call.set_current(Class::current);
     PyRef result = PyRef::steal(def.impl(call));
     warnings = call.take_warnings();
     return result;
@@ -297,12 +285,12 @@ PyObject* dispatch(const MethodDef& def, const Signature& sig, PyObject* self, P
             BorrowGuard handle;
             if (!handle.acquire(h.flag, def.borrow)) return raise_borrow_conflict(def.borrow);
             std::vector<std::string> warnings;
-            PyRef result = run_impl<Class>(def, Call(self, def.borrow, resolved, take, state, view), warnings);
+            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state, view), warnings);
             handle.release();
             return finish_call(std::move(result), warnings);
         } else {
             std::vector<std::string> warnings;
-            PyRef result = run_impl<Class>(def, Call(self, def.borrow, resolved, take, state, view), warnings);
+            PyRef result = run_impl(def, Call(self, def.borrow, resolved, take, state, view), warnings);
             return finish_call(std::move(result), warnings);
         }
     } catch (...) {
