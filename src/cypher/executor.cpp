@@ -181,7 +181,8 @@ struct Start {
 //  - a property entry with a constant value (literal, parameter, list of them) names its
 //    candidates through the value index, once every entry of the pattern evaluates
 //    without error (constants evaluate the same for every node, so none of them can
-//    fail later either); otherwise the scan runs and raises as written;
+//    fail later either); otherwise every node is scanned, so the error a row raises is the
+//    one the first failing node raises;
 //  - a label names its candidates through the label index (labels are tested before any
 //    entry is evaluated, so nodes without the label never evaluate anything);
 //  - else every node.

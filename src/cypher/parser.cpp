@@ -410,7 +410,8 @@ Result<OrderItem> Parser::order_item(std::string_view piece) {
     return item;
 }
 
-// item := expr [AS identifier]; without AS the column is the item text as written.
+// item := expr [AS identifier]; without AS the column is the item's own text, so
+// callers see the column they typed.
 Result<ReturnItem> Parser::return_item(std::string_view text) {
     std::string_view t = trim(text);
     ReturnItem item;

@@ -12,7 +12,7 @@
 
 namespace qm::cypher {
 
-// Variant order is the stated one.
+// One kind per expression form the parser accepts; the evaluator switches on it.
 enum class ExprKind : std::uint8_t {
     Literal, List, Parameter, VariableRef, Property, Id, ElementId, Labels, Type, StartNode, EndNode,
     CountStar, Count

@@ -26,7 +26,8 @@ struct EdgeValue {
 };
 struct Null {};
 
-// Variant order is the stated one: Null, Bool, Int, Float, String, Node, Edge, List, Map.
+// Null, Bool, Int, Float, String, Node, Edge, List, Map: code switches on the variant's
+// numeric index (value.cpp, writes.cpp, working_graph.cpp), so this order must not move.
 struct CypherValue {
     std::variant<Null, bool, std::int64_t, double, std::string, NodeValue, EdgeValue, CypherList, CypherMap> v;
 

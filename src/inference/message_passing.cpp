@@ -173,7 +173,7 @@ Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tol
         return out;
     }
 
-    // Pass 1 computes every candidate in the written order, so the first error (a prior's,
+    // Pass 1 computes every candidate in schedule order, so the first error (a prior's,
     // or a sum without mass) is the one a full sweep would meet first.
     out.iterations = 1;
     resid_.assign(slots, 0.0);

@@ -8,7 +8,7 @@
 // every candidate per pass, this keeps every candidate and its residual, recomputes only
 // those an applied update can change (the updated message's own residual, and the
 // candidates that read that message), and picks the winner from a tournament tree keyed by
-// (residual, position in the written order). The updates, their order and every double
+// (residual, position in the full sweep's order). The updates, their order and every double
 // are the same as a full sweep's.
 //
 // Knows nothing of the graph: variables are local indexes 0..n-1, tables arrive as spans
@@ -47,13 +47,13 @@ struct PassOutcome {
 class ResidualPropagation {
 public:
     // A variable's distribution before messages: its prior (only asked for variables without
-    // evidence, at most once each, when first needed in the written order).
+    // evidence, at most once each, when first needed in sweep order).
     using BaseFn = std::function<Result<std::vector<double>>(std::size_t variable)>;
 
     // cards[v] is local variable v's cardinality; evidence[v] its observed state, if any.
     ResidualPropagation(std::vector<std::size_t> cards, std::vector<std::optional<std::size_t>> evidence);
 
-    // Factors must be added in the written order (ascending id). `variables` are local
+    // Factors must be added by ascending id: that order is the sweep's tie-break. `variables` are local
     // indexes in table order, `strides` the table layout's stride per variable.
     void add_factor(std::uint64_t id, std::span<const std::size_t> variables,
                     std::span<const std::uint64_t> strides, std::span<const double> values);

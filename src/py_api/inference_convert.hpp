@@ -1,6 +1,6 @@
 // Python forms of the inference engine's inputs and results: the evidence dict, the active
 // region, belief propagation's result and local propagation's scores. Result dicts list
-// their keys in the stated order.
+// their keys in a fixed order, so results read the same on every run.
 #pragma once
 
 #include "py_api/pyref.hpp"

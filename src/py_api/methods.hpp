@@ -69,7 +69,7 @@
 //
 // A class without a graph (CypherResult, Node, ...) declares only kName. Module functions use
 // ModuleClass and the table in module_functions.cpp; the module's types are listed, in their
-// stated order, in module.cpp.
+// order they are added, in module.cpp.
 //
 // ---- What a call does ------------------------------------------------------------------
 //

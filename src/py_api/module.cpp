@@ -1,5 +1,5 @@
 // Module `_quillmere`: multi-phase initialisation, module state, and the registration
-// of every class in its stated order.
+// of every class in the order dir(module) shows them.
 #include "py_api/module_state.hpp"
 #include "py_api/errors.hpp"
 #include "py_api/types.hpp"
@@ -24,7 +24,7 @@ struct TypeEntry {
     PyObject* (*make)(PyObject* module);  // nullptr: not built yet, registered as a placeholder
 };
 
-// The module's classes in their stated order; adding a class is one line here.
+// The module's classes in the order they are added; adding a class is one line here.
 constexpr TypeEntry kTypes[] = {
     {"_quillmere.Graph", &ModuleState::graph_type, make_graph_type},
     {"_quillmere.GraphSnapshot", &ModuleState::snapshot_type, make_snapshot_type},

@@ -1,5 +1,5 @@
 // Constructors of the module's classes and functions, called once per module execution;
-// module.cpp lists the classes in their stated order.
+// module.cpp lists the classes in the order the module adds them.
 #pragma once
 
 #include "py_api/pyref.hpp"

@@ -44,7 +44,7 @@ struct QueryPlan {
     std::optional<std::uint64_t> limit;
 };
 
-// Validates the spec in the stated order (shape, aliases and filters element by element,
+// Validates the spec in a fixed order, so the first error reported never depends on luck (shape, aliases and filters element by element,
 // then "return") and resolves it against g. The plan points into spec.
 [[nodiscard]] Result<QueryPlan> plan_query(const GraphView& g, const QuerySpec& spec);
 
