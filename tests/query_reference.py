@@ -4,6 +4,8 @@ It reads the graph only through the public read methods."""
 
 import math
 
+from store_helpers import quoted as _q
+
 DIRECTIONS = {"out": "out", "outgoing": "out", "in": "in", "incoming": "in", "both": "both", "all": "both"}
 
 
@@ -11,26 +13,6 @@ class QueryError(Exception):
     pass
 
 
-def _q(text):
-    out = ['"']
-    for ch in text:
-        c = ord(ch)
-        if ch == '"':
-            out.append('\\"')
-        elif ch == "\\":
-            out.append("\\\\")
-        elif ch == "\t":
-            out.append("\\t")
-        elif ch == "\r":
-            out.append("\\r")
-        elif ch == "\n":
-            out.append("\\n")
-        elif c < 0x20 or 0x7F <= c <= 0x9F:
-            out.append("\\u{%x}" % c)
-        else:
-            out.append(ch)
-    out.append('"')
-    return "".join(out)
 
 
 def same(p, v):

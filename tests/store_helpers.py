@@ -80,3 +80,23 @@ def add_batch(g, tag, count, edges, self_loops=False):
     g.add_edges([{"source": (first + i) % n, "target": (i * 5 + (0 if self_loops else 1)) % n,
                   "edge_type": "t" if i % 3 else "u", "properties": {"w": 0.5} if i % 2 else {}}
                  for i in range(edges)])
+
+
+def quoted(text):
+    """The double-quoted form messages use for user texts."""
+    out = ['"']
+    for ch in text:
+        code = ord(ch)
+        if ch in '"\\':
+            out.append("\\" + ch)
+        elif ch == "\t":
+            out.append("\\t")
+        elif ch == "\r":
+            out.append("\\r")
+        elif ch == "\n":
+            out.append("\\n")
+        elif code < 0x20 or 0x7f <= code <= 0x9f:
+            out.append("\\u{%x}" % code)
+        else:
+            out.append(ch)
+    return "".join(out) + '"'

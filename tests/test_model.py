@@ -16,7 +16,7 @@ from hypothesis import HealthCheck, settings, strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, precondition, rule
 
 import _quillmere
-from store_helpers import canonical as encoded
+from store_helpers import canonical as encoded, quoted
 
 EXTERNAL_IDS = [None, None, None, "a", "b", "node:0", "node:1", "node:2", "node:3", "", 'q"\n']
 LABELS = ["A", "B", "", "A"]
@@ -26,23 +26,6 @@ VALUES = [0, 1, -1, 0.0, -0.0, 1.0, 2.5, 1e21, 1e-7, True, False, "1", "", "x", 
 NOT_VALUES = [None, float("nan"), float("inf"), [1], 2**63]
 
 
-def quoted(text):
-    out = ['"']
-    for ch in text:
-        code = ord(ch)
-        if ch in '"\\':
-            out.append("\\" + ch)
-        elif ch == "\t":
-            out.append("\\t")
-        elif ch == "\r":
-            out.append("\\r")
-        elif ch == "\n":
-            out.append("\\n")
-        elif code < 0x20 or 0x7f <= code <= 0x9f:
-            out.append("\\u{%x}" % code)
-        else:
-            out.append(ch)
-    return "".join(out) + '"'
 
 
 class Refused(Exception):
