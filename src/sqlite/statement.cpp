@@ -194,20 +194,34 @@ std::string Statement::column_text(int index) const {
 // through every moment the lock is free while the others keep taking it: single writes
 // waited seconds behind busy neighbours. This handler polls about every millisecond, with
 // jitter so waiters do not wake in step, and gives up after the same five seconds.
+// Waiting writers cannot queue, so two rules stand in for a queue: the longer a writer has
+// waited, the more often it polls, and a writer that met contention lately pauses briefly
+// before taking the lock again, so the lock it just released goes to one already waiting.
 constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);
+constexpr auto kLongWait = std::chrono::milliseconds(20);
+constexpr auto kContentionMemory = std::chrono::milliseconds(100);
+constexpr unsigned kHandOffMicros = 1500;
+
+using Clock = std::chrono::steady_clock;
+// A thread waits on one lock at a time, so its wait can live per thread.
+thread_local Clock::time_point wait_started;
+thread_local Clock::time_point last_contention;
+
+unsigned jittered(unsigned base) {
+    thread_local std::minstd_rand jitter(static_cast<std::uint32_t>(
+        Clock::now().time_since_epoch().count() ^ reinterpret_cast<std::uintptr_t>(&wait_started)));
+    return base + jitter() % (base * 2);
+}
 
 int prompt_busy_handler(void*, int count) {
-    using Clock = std::chrono::steady_clock;
-    // A thread waits on one lock at a time, so the wait's start can live per thread.
-    thread_local Clock::time_point started;
-    thread_local std::minstd_rand jitter(
-        static_cast<std::uint32_t>(Clock::now().time_since_epoch().count() ^ reinterpret_cast<std::uintptr_t>(&started)));
     Clock::time_point now = Clock::now();
-    if (count == 0) started = now;
-    if (now - started >= kBusyTimeout) return 0;
-    // Short waits first (a commit usually ends within microseconds), then about 1 ms.
+    if (count == 0) wait_started = now;
+    last_contention = now;
+    if (now - wait_started >= kBusyTimeout) return 0;
+    // Short waits first (a commit usually ends within microseconds), then about 1 ms, and
+    // a writer kept waiting long polls five times as often as newcomers.
     unsigned base = count < 8 ? 50 : 500;
-    std::this_thread::sleep_for(std::chrono::microseconds(base + jitter() % (base * 2)));
+    std::this_thread::sleep_for(std::chrono::microseconds(jittered(base)));
     return 1;
 }
 
@@ -238,6 +252,12 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 
 Connection::~Connection() {
     if (db_) sqlite3_close(db_);
+}
+
+Status Connection::begin_immediate() {
+    if (last_contention != Clock::time_point{} && Clock::now() - last_contention < kContentionMemory)
+        std::this_thread::sleep_for(std::chrono::microseconds(jittered(kHandOffMicros / 3) ));
+    return exec("BEGIN IMMEDIATE;");
 }
 
 Status Connection::exec(std::string_view sql) {
