@@ -194,18 +194,20 @@ std::string Statement::column_text(int index) const {
 // through every moment the lock is free while the others keep taking it: single writes
 // waited seconds behind busy neighbours. This handler polls about every millisecond, with
 // jitter so waiters do not wake in step, and gives up after the same five seconds.
-// Waiting writers cannot queue, so two rules stand in for a queue: the longer a writer has
-// waited, the more often it polls, and a writer that met contention lately pauses briefly
-// before taking the lock again, so the lock it just released goes to one already waiting.
+// Waiters cannot queue, and a writer that has just committed and comes straight back would
+// take the lock it released before any of them polls again; so a writer that met
+// contention lately and took the lock moments ago first pauses as long as the longest poll.
 constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);
-constexpr auto kLongWait = std::chrono::milliseconds(20);
 constexpr auto kContentionMemory = std::chrono::milliseconds(100);
-constexpr unsigned kHandOffMicros = 1500;
+constexpr auto kRepeatWithin = std::chrono::milliseconds(20);
+constexpr unsigned kShortPollMicros = 50;
+constexpr unsigned kPollMicros = 500;  // polls every 0.5 to 1.5 ms
 
 using Clock = std::chrono::steady_clock;
-// A thread waits on one lock at a time, so its wait can live per thread.
+// A thread waits on one lock at a time, so its waits can be kept per thread.
 thread_local Clock::time_point wait_started;
 thread_local Clock::time_point last_contention;
+thread_local Clock::time_point last_begin;
 
 unsigned jittered(unsigned base) {
     thread_local std::minstd_rand jitter(static_cast<std::uint32_t>(
@@ -218,11 +220,17 @@ int prompt_busy_handler(void*, int count) {
     if (count == 0) wait_started = now;
     last_contention = now;
     if (now - wait_started >= kBusyTimeout) return 0;
-    // Short waits first (a commit usually ends within microseconds), then about 1 ms, and
-    // a writer kept waiting long polls five times as often as newcomers.
-    unsigned base = count < 8 ? 50 : 500;
-    std::this_thread::sleep_for(std::chrono::microseconds(jittered(base)));
+    // Short waits first (a commit usually ends within microseconds), then about 1 ms.
+    std::this_thread::sleep_for(std::chrono::microseconds(jittered(count < 8 ? kShortPollMicros : kPollMicros)));
     return 1;
+}
+
+// Every pause is one the lock would otherwise spend going back to the same writer.
+void hand_off_to_waiters() {
+    Clock::time_point now = Clock::now();
+    bool contended = last_contention != Clock::time_point{} && now - last_contention < kContentionMemory;
+    bool repeat = last_begin != Clock::time_point{} && now - last_begin < kRepeatWithin;
+    if (contended && repeat) std::this_thread::sleep_for(std::chrono::microseconds(3 * kPollMicros));
 }
 
 Result<Connection> Connection::open(const std::string& path) {
@@ -255,9 +263,10 @@ Connection::~Connection() {
 }
 
 Status Connection::begin_immediate() {
-    if (last_contention != Clock::time_point{} && Clock::now() - last_contention < kContentionMemory)
-        std::this_thread::sleep_for(std::chrono::microseconds(jittered(kHandOffMicros / 3) ));
-    return exec("BEGIN IMMEDIATE;");
+    hand_off_to_waiters();
+    auto begun = exec("BEGIN IMMEDIATE;");
+    last_begin = Clock::now();
+    return begun;
 }
 
 Status Connection::exec(std::string_view sql) {
