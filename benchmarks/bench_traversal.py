@@ -75,9 +75,10 @@ def rx_propagate(ctx):
 
 
 SETS = Compare("same node set per start", core.sorted_lists)
+NEIGHBOURS = Compare("same neighbour set per node", core.sorted_lists)
 
 TASKS = core.task_table(FAMILY, [
-    Task("neighbors", "out-neighbours of every node", SETS, {
+    Task("neighbors", "out-neighbours of every node", NEIGHBOURS, {
         "ours": ("g.neighbors(n) per node", lambda c: [c["g"].neighbors(n) for n in range(c["d"].n)]),
         "networkx": ("list(G.successors(n)) per node",
                      lambda c: [list(c["g"].successors(n)) for n in range(c["d"].n)]),

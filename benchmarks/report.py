@@ -131,7 +131,7 @@ def headline(run, present):
 
 
 def task_section(run, t):
-    lines = [f"#### {t.name}", "", f"{t.what}. Answers: {t.compare.text if t.compare else 'not compared'}."
+    lines = [f"#### {t.name}", "", f"{t.what[:1].upper()}{t.what[1:]}. Answers: {t.compare.text if t.compare else 'not compared'}."
              + (f" {t.note}" if t.note else ""), ""]
     ours = run.results.get((t.family, t.name, "ours"))
     rows = []
