@@ -1,5 +1,5 @@
 """Graph algorithms on the shared graph: breadth-first search and weighted shortest paths
-from each start, weak components, PageRank. Load time is excluded."""
+from each source (a few of the starts), weak components, PageRank. Load time is excluded."""
 from benchmarks import core
 from benchmarks.core import Compare, Task
 
@@ -13,7 +13,7 @@ def prepare(peer, size):
 
 
 def pairs(c):
-    return list(zip(c["d"].starts, c["d"].goals))
+    return list(zip(c["d"].sources, c["d"].goals))
 
 
 def nx_distance(G, s, t):
@@ -50,18 +50,18 @@ def ig_components(g):
 
 
 # Visit order within a depth is each library's own; the set reached is what must agree.
-VISITED = Compare("same visited set per start", core.sorted_lists)
+VISITED = Compare("same visited set per source", core.sorted_lists)
 
 TASKS = core.task_table(FAMILY, [
-    Task("bfs", "breadth-first search from each start", VISITED, {
-        "ours": ("g.bfs(s) per start", lambda c: [c["g"].bfs(s) for s in c["d"].starts]),
-        "networkx": ("single_source_shortest_path_length per start",
+    Task("bfs", "breadth-first search from each source", VISITED, {
+        "ours": ("g.bfs(s) per source", lambda c: [c["g"].bfs(s) for s in c["d"].sources]),
+        "networkx": ("single_source_shortest_path_length per source",
                      lambda c: [list(__import__("networkx").single_source_shortest_path_length(c["g"], s))
-                                for s in c["d"].starts]),
-        "igraph": ("g.bfs(s, mode='out') per start", lambda c: [c["g"].bfs(s, mode="out")[0] for s in c["d"].starts]),
-        "rustworkx": ("bfs_layers per start", lambda c: [rx_bfs(c["g"], s) for s in c["d"].starts]),
+                                for s in c["d"].sources]),
+        "igraph": ("g.bfs(s, mode='out') per source", lambda c: [c["g"].bfs(s, mode="out")[0] for s in c["d"].sources]),
+        "rustworkx": ("bfs_layers per source", lambda c: [rx_bfs(c["g"], s) for s in c["d"].sources]),
     }, headline=True),
-    Task("shortest_path weighted", "Dijkstra from each start to one goal, by edge weight",
+    Task("shortest_path weighted", "Dijkstra from each source to one goal, by edge weight",
          Compare("same distances within 1e-9", core.distances, tol=1e-9), {
              "ours": ("g.shortest_path(s, t, weight_property='weight')",
                       lambda c: [ours_distance(c["g"], s, t) for s, t in pairs(c)]),
