@@ -1,6 +1,6 @@
-"""Belief propagation through the Python surface: hand-computed and brute-force models,
-the residual schedule against the plain full-sweep reference, evidence, warnings and the
-result's shape."""
+"""Belief propagation through the Python surface: exact marginals on a tree, the residual
+schedule against the plain full-sweep reference (which also proves tie-breaks, CPDs and
+evidence), stored evidence, warnings and the result's shape."""
 
 import itertools
 import math
@@ -62,22 +62,6 @@ def test_result_shape_and_a_single_factor():
     assert type(d["iterations"]) is int and type(d["truncated"]) is bool and type(d["damping"]) is float
 
 
-def test_cpd_pair_with_evidence_and_a_prior_on_the_child():
-    g = _quillmere.Graph()
-    a = g.add_variable("binary")
-    b = g.add_variable("binary")
-    g.add_cpd(b, [a], [0.9, 0.1, 0.2, 0.8])
-    r = g.belief_propagation(evidence={a: "true"}, tolerance=1e-10)
-    assert probs(r["beliefs"][a]) == [0.0, 1.0]
-    assert probs(r["beliefs"][b]) == pytest.approx([0.2, 0.8], abs=1e-9)
-
-    c = g.add_variable("binary", prior={"false": 1, "true": 3})
-    g.add_cpd(c, [a], [0.9, 0.1, 0.2, 0.8])
-    r = g.belief_propagation([c], evidence={a: "true"}, tolerance=1e-10)
-    want = [0.2 * 0.25, 0.8 * 0.75]
-    assert probs(r["beliefs"][c]) == pytest.approx([x / sum(want) for x in want], abs=1e-9)
-
-
 def test_a_tree_is_exact_against_enumeration():
     # Mixed cardinalities, CPDs and plain tables, priors, one observed leaf: on a tree the
     # converged beliefs are the exact marginals.
@@ -117,21 +101,6 @@ def test_query_order_outputs_and_beliefs_of_unconnected_variables():
     assert r["warnings"] == []
     # Without a query the whole region answers, ascending.
     assert list(g.belief_propagation()["beliefs"]) == ids
-
-
-def test_first_computed_wins_among_equal_residuals():
-    # Two identical one-variable tables give the two factor-to-variable candidates the same
-    # residual; a single pass applies the first one (factor 0's) and leaves the other.
-    g = _quillmere.Graph()
-    a = g.add_variable("binary")
-    b = g.add_variable("binary")
-    g.add_factor_table([a], [1.0, 3.0])
-    g.add_factor_table([b], [1.0, 3.0])
-    r = g.belief_propagation(max_iters=1, damping=0.0)
-    assert probs(r["beliefs"][a]) == [0.25, 0.75]
-    assert probs(r["beliefs"][b]) == [0.5, 0.5]
-    r = g.belief_propagation(max_iters=2, damping=0.0)
-    assert probs(r["beliefs"][b]) == [0.25, 0.75] and r["max_residual"] == 0.5
 
 
 def binary_loop(g, n=4):
