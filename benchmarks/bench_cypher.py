@@ -1,133 +1,151 @@
-"""Cypher statement speed on a seeded graph of N nodes and 10 N edges (default 100K / 1M).
-
-Nodes carry one label (Person, Company or City) and the properties id, name and age; edges
-are KNOWS or WORKS_AT. Statements, each answer checked against plain Python on the same data:
-  point      MATCH (n:Person {id: $id}) RETURN n.name
-  hop1       MATCH (a:Person {id: $id})-[:KNOWS]->(b) RETURN b.id
-  hop2       MATCH (a:Person {id: $id})-[:KNOWS]->(b)-[:KNOWS]->(c) RETURN c.id
-  hop2where  the same with WHERE c.age > 50
-  count      MATCH (n:Person) RETURN count(*)
-  top10      MATCH (n:Person) RETURN n.id ORDER BY n.age DESC, n.id LIMIT 10
-  trivial    MATCH (n:Nope) RETURN n.name AS name, n.age AS age ORDER BY age DESC LIMIT 10
-             (an 80-character statement that finds nothing: parsing plus the call's cost)
-then CREATE of one node and one edge on an empty graph and on the loaded one (in memory and
-on a file), and the start of a transaction on the loaded graph.
-
-No other engine is run beside ours; answers are checked against the Python reference.
-
-Run: PYTHONPATH=build/dev python benchmarks/bench_cypher.py [N]
-"""
-
-import os
+"""Cypher statements on a seeded graph of its own (labels Person, Company or City; properties
+id, name and age; edge types KNOWS and WORKS_AT). No other engine of the kind is run: each
+answer is checked against a plain-Python loop over lists and a networkx loop doing the same
+thing, and those loops are timed beside ours. Statements:
+point `MATCH (n:Person {id: $id}) RETURN n.name`;
+hop1 `MATCH (a:Person {id: $id})-[:KNOWS]->(b) RETURN b.id`;
+hop2 the same over two KNOWS hops; hop2 where: with `WHERE c.age > 50`;
+count `MATCH (n:Person) RETURN count(*)`;
+top10 `MATCH (n:Person) RETURN n.id ORDER BY n.age DESC, n.id LIMIT 10`."""
 import random
-import statistics
-import sys
-import tempfile
-import time
+from functools import lru_cache
 
-import _quillmere
+from benchmarks import core
+from benchmarks.core import Compare, Task
 
+FAMILY = "cypher"
 SEED = 20261207
 LABELS = ["Person", "Company", "City"]
+STATEMENTS = {
+    "point": "MATCH (n:Person {id: $id}) RETURN n.name",
+    "hop1": "MATCH (a:Person {id: $id})-[:KNOWS]->(b) RETURN b.id",
+    "hop2": "MATCH (a:Person {id: $id})-[:KNOWS]->(b)-[:KNOWS]->(c) RETURN c.id",
+    "hop2 where": "MATCH (a:Person {id: $id})-[:KNOWS]->(b)-[:KNOWS]->(c) WHERE c.age > 50 RETURN c.id",
+    "count": "MATCH (n:Person) RETURN count(*)",
+    "top10": "MATCH (n:Person) RETURN n.id ORDER BY n.age DESC, n.id LIMIT 10",
+}
 
 
-def make_data(n):
+@lru_cache(maxsize=None)
+def data(size):
+    p = core.SIZES[size]
+    n, m = p["nodes"], p["edges"]
     rng = random.Random(SEED)
     labels = [LABELS[0] if rng.random() < 0.6 else rng.choice(LABELS[1:]) for _ in range(n)]
     ages = [rng.randrange(100) for _ in range(n)]
-    edges = [(rng.randrange(n), rng.randrange(n), "KNOWS" if rng.random() < 0.8 else "WORKS_AT")
-             for _ in range(10 * n)]
-    return labels, ages, edges
-
-
-def load(g, labels, ages, edges, batch=200_000):
-    n = len(labels)
-    for lo in range(0, n, batch):
-        g.add_nodes([{"external_id": f"n{i}", "labels": [labels[i]],
-                      "properties": {"id": i, "name": f"n{i}", "age": ages[i]}} for i in range(lo, min(n, lo + batch))])
-    for lo in range(0, len(edges), batch):
-        g.add_edges([{"source": s, "target": t, "edge_type": typ} for s, t, typ in edges[lo:lo + batch]])
-
-
-def timed(fn, repeat):
-    """Median wall time per call in microseconds, and CPU seconds over all calls."""
-    walls = []
-    cpu0 = time.process_time()
-    for i in range(repeat):
-        t0 = time.perf_counter()
-        fn(i)
-        walls.append(time.perf_counter() - t0)
-    return statistics.median(walls) * 1e6, time.process_time() - cpu0
-
-
-def main():
-    n = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
-    labels, ages, edges = make_data(n)
-    knows = [[] for _ in range(n)]
-    for s, t, typ in edges:
-        if typ == "KNOWS":
-            knows[s].append(t)
+    edges = [(rng.randrange(n), rng.randrange(n), "KNOWS" if rng.random() < 0.8 else "WORKS_AT") for _ in range(m)]
     people = [i for i in range(n) if labels[i] == "Person"]
-    rng = random.Random(SEED + 1)
-    anchors = [rng.choice(people) for _ in range(200)]
-
-    t0 = time.perf_counter()
-    g = _quillmere.Graph()
-    load(g, labels, ages, edges)
-    print(f"graph: {n} nodes, {len(edges)} edges, loaded in {time.perf_counter() - t0:.1f} s")
-
-    def hop2(a, where):
-        return [c for b in knows[a] for c in knows[b] if not where or ages[c] > 50]
-
-    checks = {
-        "point": ("MATCH (n:Person {id: $id}) RETURN n.name", lambda a: [f"n{a}"]),
-        "hop1": ("MATCH (a:Person {id: $id})-[:KNOWS]->(b) RETURN b.id", lambda a: list(knows[a])),
-        "hop2": ("MATCH (a:Person {id: $id})-[:KNOWS]->(b)-[:KNOWS]->(c) RETURN c.id", lambda a: hop2(a, False)),
-        "hop2where": ("MATCH (a:Person {id: $id})-[:KNOWS]->(b)-[:KNOWS]->(c) WHERE c.age > 50 RETURN c.id",
-                      lambda a: hop2(a, True)),
-    }
-    print(f"{'statement':<12}{'ours µs':>12}{'cpu s':>10}  answer")
-    for name, (text, expect) in checks.items():
-        for a in anchors[:20]:
-            got = [list(r.values())[0] for r in g.cypher(text, {"id": a}).records]
-            assert got == expect(a), (name, a)
-        us, cpu = timed(lambda i: g.cypher(text, {"id": anchors[i % len(anchors)]}), 200)
-        print(f"{name:<12}{us:>12.1f}{cpu:>10.3f}  checked")
-
-    count = g.cypher("MATCH (n:Person) RETURN count(*)").records[0]["count(*)"]
-    assert count == len(people)
-    us, cpu = timed(lambda i: g.cypher("MATCH (n:Person) RETURN count(*)"), 20)
-    print(f"{'count':<12}{us:>12.1f}{cpu:>10.3f}  {count}")
-    top = [r["n.id"] for r in g.cypher("MATCH (n:Person) RETURN n.id ORDER BY n.age DESC, n.id LIMIT 10").records]
-    assert top == sorted(people, key=lambda i: (-ages[i], i))[:10]
-    us, cpu = timed(lambda i: g.cypher("MATCH (n:Person) RETURN n.id ORDER BY n.age DESC, n.id LIMIT 10"), 10)
-    print(f"{'top10':<12}{us:>12.1f}{cpu:>10.3f}  checked")
-    trivial = "MATCH (n:Nope) RETURN n.name AS name, n.age AS age ORDER BY age DESC LIMIT 10"
-    us, cpu = timed(lambda i: g.cypher(trivial), 2000)
-    print(f"{'trivial':<12}{us:>12.1f}{cpu:>10.3f}  ({len(trivial)} characters, parse + call)")
-
-    create = "CREATE (a:Person {id: -1})-[:KNOWS]->(b:Person)"
-    us_empty, _ = timed(lambda i: _quillmere.Graph().cypher(create), 200)
-    fresh = [_quillmere.Graph() for _ in range(200)]
-    us_empty, _ = timed(lambda i: fresh[i].cypher(create), 200)
-    us_big, _ = timed(lambda i: g.cypher(create), 200)
-    print(f"create in memory: {us_empty:.1f} µs on an empty graph, {us_big:.1f} µs on the loaded one "
-          f"({us_big / us_empty:.2f}x)")
-    us_tx, _ = timed(lambda i: g.transaction(), 2000)
-    print(f"transaction() start on the loaded graph: {us_tx:.2f} µs")
-
-    with tempfile.TemporaryDirectory() as folder:
-        empty = _quillmere.Graph(os.path.join(folder, "empty.db"))
-        us_empty, _ = timed(lambda i: empty.cypher(create), 50)
-        t0 = time.perf_counter()
-        big = _quillmere.Graph(os.path.join(folder, "big.db"))
-        load(big, labels, ages, edges)
-        big.compact()
-        loaded = time.perf_counter() - t0
-        us_big, _ = timed(lambda i: big.cypher(create), 50)
-        print(f"create on a file: {us_empty:.1f} µs on an empty graph, {us_big:.1f} µs on the loaded one "
-              f"({us_big / us_empty:.2f}x; loading the file took {loaded:.1f} s)")
+    anchors = [rng.choice(people) for _ in range(p["anchors"])]
+    return labels, ages, edges, people, anchors
 
 
-if __name__ == "__main__":
-    main()
+def prepare(peer, size):
+    labels, ages, edges, people, anchors = data(size)
+    n = len(labels)
+    ctx = {"ages": ages, "people": people, "anchors": anchors, "labels": labels}
+    if peer == "ours":
+        import _quillmere
+        g = _quillmere.Graph()
+        for lo in range(0, n, core.BATCH):
+            g.add_nodes([{"external_id": f"n{i}", "labels": [labels[i]],
+                          "properties": {"id": i, "name": f"n{i}", "age": ages[i]}}
+                         for i in range(lo, min(n, lo + core.BATCH))])
+        for lo in range(0, len(edges), core.BATCH):
+            g.add_edges([{"source": s, "target": t, "edge_type": typ} for s, t, typ in edges[lo:lo + core.BATCH]])
+        g.compact()
+        ctx["g"] = g
+    elif peer == "python":
+        knows = [[] for _ in range(n)]
+        for s, t, typ in edges:
+            if typ == "KNOWS":
+                knows[s].append(t)
+        ctx["knows"] = knows
+    elif peer == "networkx":
+        import networkx as nx
+        G = nx.MultiDiGraph()
+        G.add_nodes_from((i, {"label": labels[i], "id": i, "name": f"n{i}", "age": ages[i]}) for i in range(n))
+        G.add_edges_from((s, t, {"type": typ}) for s, t, typ in edges)
+        ctx["G"] = G
+    return ctx
+
+
+def ours(name):
+    text = STATEMENTS[name]
+    if "$id" in text:
+        return lambda c: [[list(r.values())[0] for r in c["g"].cypher(text, {"id": a}).records] for a in c["anchors"]]
+    return lambda c: [list(r.values())[0] for r in c["g"].cypher(text).records]
+
+
+# ---------------------------------------------------------------- plain Python
+
+def py_hop2(c, where):
+    knows, ages = c["knows"], c["ages"]
+    return [[x for b in knows[a] for x in knows[b] if not where or ages[x] > 50] for a in c["anchors"]]
+
+
+def top10(people, ages):
+    return sorted(people, key=lambda i: (-ages[i], i))[:10]
+
+
+# ---------------------------------------------------------------- networkx
+
+def nx_knows(G, a):
+    return [b for b, keyed in G.succ[a].items() for attrs in keyed.values() if attrs["type"] == "KNOWS"]
+
+
+def nx_point(c):
+    G = c["G"]
+    return [[G.nodes[a]["name"]] if G.nodes[a]["label"] == "Person" else [] for a in c["anchors"]]
+
+
+def nx_hop2(c, where):
+    G = c["G"]
+    return [[x for b in nx_knows(G, a) for x in nx_knows(G, b) if not where or G.nodes[x]["age"] > 50]
+            for a in c["anchors"]]
+
+
+def nx_people(G):
+    return [i for i, attrs in G.nodes(data=True) if attrs["label"] == "Person"]
+
+
+def nx_top10(c):
+    G = c["G"]
+    return sorted(nx_people(G), key=lambda i: (-G.nodes[i]["age"], i))[:10]
+
+
+# networkx groups a node's parallel edges by neighbour, so per-anchor rows compare as multisets.
+ROWS = Compare("same values per anchor (as multisets)", core.sorted_lists)
+
+TASKS = core.task_table(FAMILY, [
+    Task("point", "look up one Person by property, per anchor", ROWS, {
+        "ours": ("g.cypher(point, {'id': a})", ours("point")),
+        "python": ("index into the name list", lambda c: [[f"n{a}"] if c["labels"][a] == "Person" else []
+                                                          for a in c["anchors"]]),
+        "networkx": ("G.nodes[a] attributes", nx_point),
+    }),
+    Task("hop1", "KNOWS neighbours of each anchor", ROWS, {
+        "ours": ("g.cypher(hop1, {'id': a})", ours("hop1")),
+        "python": ("the anchor's KNOWS list", lambda c: [list(c["knows"][a]) for a in c["anchors"]]),
+        "networkx": ("G.succ[a] filtered by type", lambda c: [nx_knows(c["G"], a) for a in c["anchors"]]),
+    }),
+    Task("hop2", "KNOWS of KNOWS of each anchor", ROWS, {
+        "ours": ("g.cypher(hop2, {'id': a})", ours("hop2")),
+        "python": ("nested loops over KNOWS lists", lambda c: py_hop2(c, False)),
+        "networkx": ("nested loops over G.succ", lambda c: nx_hop2(c, False)),
+    }, headline=True),
+    Task("hop2 where", "hop2 keeping ages above 50", ROWS, {
+        "ours": ("g.cypher(hop2 where, {'id': a})", ours("hop2 where")),
+        "python": ("nested loops with the age test", lambda c: py_hop2(c, True)),
+        "networkx": ("nested loops with the age test", lambda c: nx_hop2(c, True)),
+    }),
+    Task("count", "count every Person", Compare("same count"), {
+        "ours": ("g.cypher(count)", ours("count")),
+        "python": ("len of the Person list", lambda c: [sum(1 for x in c["labels"] if x == "Person")]),
+        "networkx": ("scan of G.nodes(data=True)", lambda c: [len(nx_people(c["G"]))]),
+    }),
+    Task("top10", "the 10 oldest Persons, ties by id", Compare("same ids in order"), {
+        "ours": ("g.cypher(top10)", ours("top10")),
+        "python": ("sorted() of the Person list", lambda c: top10(c["people"], c["ages"])),
+        "networkx": ("sorted() of a node scan", nx_top10),
+    }, headline=True),
+])

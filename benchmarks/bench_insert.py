@@ -1,97 +1,131 @@
-"""Batch insertion speed and resident memory per edge, beside networkx on the same data.
-
-Each scenario runs in a fresh interpreter so freed memory of one cannot hide the cost of
-the next. Run: python benchmarks/bench_insert.py [--records N] [--skip-peers]
-"""
-import argparse
-import gc
-import os
+"""Batch insertion: nodes with a label and two properties, edges bare and with two
+properties, into a fresh graph each run (the nodes the edges need are added untimed)."""
 import random
-import subprocess
-import sys
-import time
+
+from benchmarks import core
+from benchmarks.core import Compare, Task
+
+FAMILY = "insert"
 
 
-def rss_bytes():
-    # Hand freed heap pages back first, so the figure is what the graph keeps, not the
-    # high-water mark of the temporary buffers of the call.
-    try:
-        import ctypes
-        ctypes.CDLL("libc.so.6").malloc_trim(0)
-    except OSError:
-        pass
-    with open("/proc/self/statm") as f:
-        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
-
-
-def make_data(kind, m, k):
+def prepare(peer, size):
+    d = core.graph_data(size)
     rng = random.Random(7)
-    if kind == "nodes":
-        return [{"external_id": f"n{i}", "labels": ["Person"],
-                 "properties": {"age": rng.randrange(100), "score": rng.random()}} for i in range(m)]
-    pairs = [(rng.randrange(k), rng.randrange(k)) for _ in range(m)]
-    if kind == "bare":
-        return [{"source": s, "target": d, "edge_type": "link"} for s, d in pairs]
-    return [{"source": s, "target": d, "edge_type": "link",
-             "properties": {"weight": rng.random(), "since": 1990 + rng.randrange(35)}} for s, d in pairs]
+    since = [1990 + rng.randrange(35) for _ in d.edges]
+    ctx = {"d": d, "since": since}
+    if peer == "ours":
+        ctx["nodes"] = core.node_records(d)
+        ctx["bare"] = [{"source": s, "target": t, "edge_type": "link"} for s, t in d.edges]
+        ctx["rich"] = [{"source": s, "target": t, "edge_type": "link", "properties": {"weight": w, "since": y}}
+                       for (s, t), w, y in zip(d.edges, d.weights, since)]
+    return ctx
 
 
-def run_scenario(name, m, k):
-    if name.startswith("networkx"):
+def node_attrs(d):
+    return [{"labels": [d.labels[i]], "group": d.groups[i], "score": d.scores[i]} for i in range(d.n)]
+
+
+# ---------------------------------------------------------------- ours
+
+def ours_graph(ctx, with_nodes):
+    import _quillmere
+    g = _quillmere.Graph()
+    if with_nodes:
+        g.add_nodes([{} for _ in range(ctx["d"].n)])
+    return g
+
+
+def ours_nodes(ctx):
+    g = ours_graph(ctx, False)
+    return lambda: len(g.add_nodes(ctx["nodes"]))
+
+
+def ours_edges(kind):
+    def run(ctx):
+        g = ours_graph(ctx, True)
+        return lambda: len(g.add_edges(ctx[kind]))
+    return run
+
+
+# ---------------------------------------------------------------- peers
+
+def nx_nodes(ctx):
+    import networkx as nx
+    d, G = ctx["d"], nx.MultiDiGraph()
+    attrs = node_attrs(d)
+    return lambda: (G.add_nodes_from(zip(range(d.n), attrs)), G.number_of_nodes())[1]
+
+
+def nx_edges(rich):
+    def run(ctx):
         import networkx as nx
-        records = make_data("rich" if name.endswith("rich") else "bare", m, k)
-        h = nx.MultiDiGraph()
-        h.add_nodes_from(range(k))
-        gc.collect()
-        before = rss_bytes()
-        t = time.perf_counter()
-        h.add_edges_from((r["source"], r["target"], r.get("properties", {})) for r in records)
-        elapsed = time.perf_counter() - t
-    else:
-        from _quillmere import Graph
-        g = Graph()
-        records = make_data(name, m, k)
-        if name != "nodes":
-            g.add_nodes([{} for _ in range(k)])
-        gc.collect()
-        before = rss_bytes()
-        t = time.perf_counter()
-        (g.add_nodes if name == "nodes" else g.add_edges)(records)
-        elapsed = time.perf_counter() - t
-    gc.collect()
-    return elapsed, rss_bytes() - before
+        d = ctx["d"]
+        G = nx.MultiDiGraph()
+        G.add_nodes_from(range(d.n))
+        if rich:
+            data = [(s, t, {"weight": w, "since": y}) for (s, t), w, y in zip(d.edges, d.weights, ctx["since"])]
+        else:
+            data = d.edges
+        return lambda: (G.add_edges_from(data), G.number_of_edges())[1]
+    return run
 
 
-def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--records", type=int, default=1_000_000)
-    ap.add_argument("--nodes-for-edges", type=int, default=100_000)
-    ap.add_argument("--skip-peers", action="store_true")
-    ap.add_argument("--scenario")
-    args = ap.parse_args()
-    m, k = args.records, args.nodes_for_edges
-    if args.scenario:
-        elapsed, grown = run_scenario(args.scenario, m, k)
-        print(f"{elapsed} {grown}")
-        return
-    scenarios = [("nodes", "add_nodes, label + two properties"),
-                 ("bare", "add_edges, no properties"),
-                 ("rich", "add_edges, two properties")]
-    if not args.skip_peers:
-        scenarios += [("networkx-bare", "networkx MultiDiGraph, no properties"),
-                      ("networkx-rich", "networkx MultiDiGraph, two properties")]
-    print(f"{m} records; edges among {k} nodes")
-    for name, title in scenarios:
-        out = subprocess.run([sys.executable, __file__, "--scenario", name, "--records", str(m),
-                              "--nodes-for-edges", str(k)], capture_output=True, text=True)
-        if out.returncode != 0:
-            print(f"{title:<40} failed: {out.stderr.strip().splitlines()[-1:]}")
-            continue
-        elapsed, grown = out.stdout.split()
-        elapsed, grown = float(elapsed), int(grown)
-        print(f"{title:<40} {elapsed:6.2f} s  {m / elapsed / 1e6:5.2f} M records/s  "
-              f"{grown / m:6.1f} resident bytes/record")
+def ig_nodes(ctx):
+    import igraph
+    d, g = ctx["d"], igraph.Graph(directed=True)
+    attrs = {"name": [f"n{i}" for i in range(d.n)], "label": d.labels, "group": d.groups, "score": d.scores}
+    return lambda: (g.add_vertices(d.n, attributes=attrs), g.vcount())[1]
 
 
-if __name__ == "__main__":
-    main()
+def ig_edges(rich):
+    def run(ctx):
+        import igraph
+        d = ctx["d"]
+        g = igraph.Graph(n=d.n, directed=True)
+        attrs = {"weight": d.weights, "since": ctx["since"]} if rich else None
+        return lambda: (g.add_edges(d.edges, attributes=attrs), g.ecount())[1]
+    return run
+
+
+def rx_nodes(ctx):
+    import rustworkx as rx
+    g = rx.PyDiGraph()
+    attrs = node_attrs(ctx["d"])
+    return lambda: len(g.add_nodes_from(attrs))
+
+
+def rx_edges(rich):
+    def run(ctx):
+        import rustworkx as rx
+        d = ctx["d"]
+        g = rx.PyDiGraph()
+        g.add_nodes_from(range(d.n))
+        if rich:
+            data = [(s, t, {"weight": w, "since": y}) for (s, t), w, y in zip(d.edges, d.weights, ctx["since"])]
+            return lambda: len(g.add_edges_from(data))
+        return lambda: len(g.add_edges_from_no_data(d.edges))
+    return run
+
+
+COUNT = Compare("same number of records added")
+
+TASKS = core.task_table(FAMILY, [
+    Task("add_nodes", "all nodes, each with a label and two properties", COUNT, {
+        "ours": ("g.add_nodes(records)", ours_nodes),
+        "networkx": ("MultiDiGraph.add_nodes_from with attribute dicts", nx_nodes),
+        "igraph": ("add_vertices with attribute lists", ig_nodes),
+        "rustworkx": ("PyDiGraph.add_nodes_from with dict payloads", rx_nodes),
+    }, fresh=True),
+    Task("add_edges, bare", "all edges, no properties", COUNT, {
+        "ours": ("g.add_edges(records)", ours_edges("bare")),
+        "networkx": ("MultiDiGraph.add_edges_from", nx_edges(False)),
+        "igraph": ("add_edges", ig_edges(False)),
+        "rustworkx": ("add_edges_from_no_data", rx_edges(False)),
+    }, fresh=True, headline=True),
+    Task("add_edges, two properties", "all edges, a float and an int property each", COUNT, {
+        "ours": ("g.add_edges(records)", ours_edges("rich")),
+        "networkx": ("MultiDiGraph.add_edges_from with attribute dicts", nx_edges(True)),
+        "igraph": ("add_edges with attribute lists", ig_edges(True)),
+        "rustworkx": ("add_edges_from with dict payloads", rx_edges(True)),
+    }, fresh=True, headline=True),
+])

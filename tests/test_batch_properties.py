@@ -131,25 +131,3 @@ def test_empty_edge_types_fail_in_record_order(g, records, message):
         g.add_edges(records)
     assert str(info.value) == message
     assert g.edge_count() == 0 and g.edges_by_type("t") == []
-
-
-def test_property_lookups_after_batches_match_the_stored_values(g):
-    # The index is filled from the batch as it is placed; every lookup must agree with
-    # what the records themselves hold, kinds kept apart.
-    values = [True, False, 1, 0, -0.0, 0.0, 1.0, 2**63 - 1, -2**63, "1", "", "é", 0.5]
-    shapes = [("a", "b"), ("a", "b"), ("b", "a"), ("c",), ("b", "c", "a"), ()]
-    records = []
-    for i in range(120):
-        keys = shapes[i % len(shapes)]
-        records.append({"source": 0, "target": 0, "edge_type": "t",
-                        "properties": {k: values[(i * 7 + j) % len(values)] for j, k in enumerate(keys)}})
-    g.add_node()
-    ids = g.add_edges(records[:60]) + g.add_edges(records[60:])
-    assert ids == list(range(120)) and all(type(i) is int for i in ids)
-    for key in "abc":
-        assert g.edges_with_property(key) == [e for e, r in zip(ids, records) if key in r["properties"]]
-        for v in values:
-            expected = [e for e, r in zip(ids, records)
-                        if key in r["properties"] and type(r["properties"][key]) is type(v)
-                        and repr(r["properties"][key]) == repr(v)]
-            assert g.edges_with_property(key, v) == expected, (key, v)

@@ -106,6 +106,11 @@ def test_rows_match_the_scanning_reference(model, pattern, preds, skip, limit):
     ordered = sorted(ordered, key=lambda row: (row[0] is None, row[0] or 0))
     text = statement(nodes, rels, preds) + " ORDER BY a, id(b) DESC"
     assert rows(g.cypher(text)) == ordered
+    # A LIMIT sorts only the rows it keeps; ties must still keep the match order.
+    if limit is not None:
+        by_a = sorted(want, key=lambda row: (row[0] is None, row[0] or 0))
+        kept = rows(g.cypher(statement(nodes, rels, preds) + f" ORDER BY a SKIP {skip or 0} LIMIT {limit}"))
+        assert kept == by_a[skip or 0:][:limit]
 
 
 @settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
@@ -168,3 +173,10 @@ def test_compacted_and_delta_adjacency_on_a_file(tmp_path):
         want = expected(model, nodes, rels, [])
         assert rows(g.cypher(statement(nodes, rels, []))) == want
         assert rows(_quillmere.Graph(str(tmp_path / "g.db")).cypher(statement(nodes, rels, []))) == want
+
+
+def test_a_limit_keeps_ties_in_match_order():
+    g = _quillmere.Graph()
+    g.add_nodes([{"properties": {"x": i % 2}} for i in range(50)])
+    got = [r["id(n)"] for r in g.cypher("MATCH (n) RETURN id(n) ORDER BY n.x DESC SKIP 3 LIMIT 10").records]
+    assert got == list(range(1, 50, 2))[3:13]

@@ -1,9 +1,5 @@
-"""Backed graphs over time: staleness between handles and processes, refresh, snapshots,
-and writes that commit even when their follow-up work fails."""
-import os
-import subprocess
-import sys
-import textwrap
+"""Backed graphs over time: staleness between handles, refresh, and writes that commit even
+when their follow-up work fails (writer processes racing are in test_many_writers.py)."""
 import warnings
 
 import pytest
@@ -78,72 +74,6 @@ def test_committed_edges_survive_a_failing_cache_write(db):
         with pytest.raises(RuntimeWarning):
             g.add_edges([{"source": 0, "target": 2, "edge_type": "t"} for _ in range(1100)])
     assert g.edge_count() == 2200 and rows(db, "SELECT COUNT(*) FROM edges") == [(2200,)]
-
-
-WORKER = textwrap.dedent("""
-    import sys, json, os, time, _quillmere as q
-    path, name, count, workers = sys.argv[1], sys.argv[2], int(sys.argv[3]), int(sys.argv[4])
-    STALE = "SQLite graph has changed since this handle was opened; call refresh() before writing"
-    g = q.Graph(path)
-    # Start together, so the writes really interleave.
-    open(f"{path}.ready-{name}", "w").close()
-    while sum(os.path.exists(f"{path}.ready-w{k}") for k in range(workers)) < workers:
-        time.sleep(0.001)
-    made, refusals = [], 0
-
-    def retrying(write):
-        global refusals
-        while True:
-            try:
-                return write()
-            except ValueError as exc:
-                if str(exc) != STALE:
-                    raise
-                refusals += 1
-                g.refresh()
-
-    for i in range(count):
-        nid = retrying(lambda: g.add_node(f"{name}-{i}", properties={"i": i}))
-        # The handle is current: its view is dense and ends with its own write.
-        assert g.node_ids() == list(range(nid + 1)), (nid, g.node_count())
-        made.append(nid)
-        if nid > 0:
-            retrying(lambda: g.add_edge(nid, nid - 1, "prev"))
-    g.refresh()
-    print(json.dumps({"made": made, "refusals": refusals, "seen": g.node_count()}))
-""")
-
-
-def run_workers(db, count, per_worker):
-    env = dict(os.environ, PYTHONPATH=os.path.dirname(q.__file__))
-    q.Graph(db)  # the schema exists before the workers race
-    procs = [subprocess.Popen([sys.executable, "-c", WORKER, db, f"w{k}", str(per_worker), str(count)],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
-             for k in range(count)]
-    results = []
-    for p in procs:
-        out, err = p.communicate(timeout=120)
-        assert p.returncode == 0, err
-        import json
-        results.append(json.loads(out))
-    return results
-
-
-@pytest.mark.parametrize("workers", [2, 4])
-def test_processes_writing_concurrently_lose_nothing(db, workers):
-    per_worker = 25
-    results = run_workers(db, workers, per_worker)
-    total = workers * per_worker
-    made = sorted(i for r in results for i in r["made"])
-    assert made == list(range(total))  # no id handed out twice, none lost
-    g = q.Graph(db)
-    assert g.node_count() == total
-    assert sorted(n.external_id for n in g.nodes()) == sorted(
-        f"w{k}-{i}" for k in range(workers) for i in range(per_worker))
-    # Every node but the first got an edge to its predecessor at the time it was written.
-    assert g.edge_count() == total - 1
-    assert rows(db, "SELECT COUNT(*), MAX(seq) FROM op_log") == [(2 * total - 1, 2 * total - 1)]
-    assert all(r["seen"] >= r["made"][-1] + 1 for r in results)
 
 
 def test_open_and_refresh_do_not_need_the_write_lock(db):

@@ -60,10 +60,8 @@ def test_written_rows_are_exact(db):
         ("edge", "big"), ("edge", "tiny"), ("edge", "w"),
         ("node", "a"), ("node", "b"), ("node", "f"), ("node", "t")]
     assert ("node", "a", "int", "1") in rows(db, "SELECT * FROM property_values")
-    assert rows(db, "SELECT seq, op, object_id, payload FROM op_log ORDER BY seq") == [
-        (1, "add_node", 0, "ann"), (2, "add_node", 1, "node:1"),
-        (3, "add_edge", 0, "knows"), (4, "add_edge", 1, "back")]
-    # The database fills created_at itself, in Unix seconds.
+    # The op log's other columns are checked with the write paths; the database fills
+    # created_at itself, in Unix seconds.
     stamps = rows(db, "SELECT created_at, typeof(created_at) FROM op_log")
     assert all(t == "integer" and s > 1_600_000_000 for s, t in stamps)
 

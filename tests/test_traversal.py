@@ -13,28 +13,13 @@ def build(edges, n=None, props=None):
 # ---------------------------------------------------------------- hand-worked orders
 
 
-def test_neighbor_orders_and_direction_words():
-    # 0->2, 0->1, 0->2 (parallel), 3->0, 1->0, 0->0 (self-loop)
-    g = build([(0, 2, "R"), (0, 1, "R"), (0, 2, "S"), (3, 0, "R"), (1, 0, "R"), (0, 0, "S")])
-    assert g.neighbors(0) == [2, 1, 0]
-    # a node that is both successor and predecessor keeps its outgoing position
-    assert g.neighbors(0, "both") == [2, 1, 0, 3]
-    assert g.neighbors(0, "both", "R") == [2, 1, 3]
-    assert g.k_hop(0, 3) == [2, 1]  # the self-loop never returns the start
+def test_direction_words_and_exact_type_text():
+    # Orders are proved against the references below; these spellings and near-miss
+    # type texts are not drawn there.
     g = build([(0, 1, "R"), (2, 0, "R"), (0, 3, "r"), (0, 4, "R ")])
-    assert g.neighbors(0, edge_type="R") == [1]  # type filters are exact text
     for words, expected in ((("out", "outgoing"), [1]), (("in", "incoming"), [2]), (("both", "all"), [1, 2])):
         for word in words:
             assert g.neighbors(0, word, "R") == g.k_hop(0, 1, word, "R") == g.frontier([0], 1, word, "R") == expected
-
-
-def test_frontier_starts_are_distance_zero():
-    g = build([(0, 2, "R"), (1, 2, "R"), (2, 3, "R"), (1, 3, "R")])
-    assert g.frontier([1, 1, 0], 0) == [1, 0]
-    # a start reachable from another start is not in layer 1
-    assert g.frontier([1, 0, 2], 1) == [3]
-    assert g.frontier([], 2) == []
-    assert g.frontier((0,), 1) == [2]
 
 
 # ---------------------------------------------------------------- errors
@@ -70,20 +55,6 @@ def test_argument_types():
 
 
 # ---------------------------------------------------------------- propagate
-
-
-def test_propagate_flow_rules():
-    # 0 -> 1 twice (parallel), 1 -> 0 (cycle), 0 -> 2 weight 0 (skipped), 1 -> 3 type S
-    g = build(
-        [(0, 1, "R"), (0, 1, "R"), (1, 0, "R"), (0, 2, "R"), (1, 3, "S")],
-        props={0: {"w": 0.25}, 1: {"w": "0.5"}, 2: {"w": 2}, 3: {"w": 0.0}, 4: {"w": 3}},
-    )
-    assert g.propagate({0: 1.0}, 1, "w") == {0: 1.0, 1: 0.75}  # parallel edges both count
-    # step 2 carries only what arrived in step 1 (0.75): back to 0 and on to 3
-    assert g.propagate({0: 1.0}, 2, "w") == {0: 1.0 + 1.5, 1: 0.75, 3: 2.25}
-    # damping 0 still reaches targets, with zero amounts
-    assert g.propagate({0: 1.0}, 1, "w", damping=0.0) == {0: 1.0, 1: 0.0}
-    assert g.propagate({}, 3) == {}
 
 
 def test_propagate_weight_and_seed_checks():
@@ -207,7 +178,7 @@ def check_against_reference(g, edges, weights, n, rng):
         assert g.frontier(starts, steps, direction, ty) == ref_frontier(edges, starts, steps, direction, ty)
     for _ in range(20):
         seeds = {rng.randrange(n): rng.choice([0.0, 0.1, 1.0, 3.0]) for _ in range(rng.randrange(1, 5))}
-        steps, damping, ty = rng.randrange(5), rng.choice([1.0, 0.85, 0.3]), rng.choice(types)
+        steps, damping, ty = rng.randrange(5), rng.choice([1.0, 0.85, 0.3, 0.0]), rng.choice(types)
         got = g.propagate(seeds, steps, damping=damping, edge_type=ty)
         assert got == ref_propagate(edges, weights, seeds, steps, damping, ty)  # exact: fixed summation order
         assert list(got) == sorted(got)

@@ -1,6 +1,7 @@
 #include "cypher/executor.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <numeric>
 
 #include "cypher/engine.hpp"
@@ -336,6 +337,21 @@ bool predicates_can_fail(const std::vector<Predicate>& preds, const Params& para
     return false;
 }
 
+// Every non-null key of each column is of one kind, and no float key is NaN.
+bool keys_are_uniform(const std::vector<CypherValue>& keys, std::size_t nkeys) {
+    for (std::size_t k = 0; k < nkeys; ++k) {
+        std::size_t kind = 0;  // the Null alternative: none seen yet
+        for (std::size_t i = k; i < keys.size(); i += nkeys) {
+            const CypherValue& v = keys[i];
+            if (v.is_null()) continue;
+            if (auto* f = std::get_if<double>(&v.v); f && std::isnan(*f)) return false;
+            if (kind != 0 && v.v.index() != kind) return false;
+            kind = v.v.index();
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 Status match_pattern(const Ctx& ctx, const Pattern& pattern, const std::vector<Predicate>& predicates,
@@ -423,31 +439,39 @@ Result<CypherResult> project_rows(const Ctx& ctx, const Rows& rows, const Projec
     // the plain order (items, then keys), raises whatever evaluating every row would. The
     // other rows need only their keys, and their items once they are kept.
     if (rows.count > 0) QM_CHECK(eval_row(0));
-    std::vector<CypherValue> keys(rows.count * nkeys);
+    std::vector<CypherValue> keys;
+    keys.reserve(rows.count * nkeys);
     for (std::size_t i = 0; i < rows.count; ++i)
         for (std::size_t k = 0; k < nkeys; ++k) {
             QM_TRY(v, eval_expr(ctx, rows.row(i), *key_expr[k]));
-            keys[i * nkeys + k] = std::move(v);
+            keys.push_back(std::move(v));
         }
     std::vector<std::size_t> order(rows.count);
     std::iota(order.begin(), order.end(), 0);
-    if (rows.count > 1) {
-        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-            for (std::size_t k = 0; k < nkeys; ++k) {
-                const CypherValue& x = keys[a * nkeys + k];
-                const CypherValue& y = keys[b * nkeys + k];
-                int c = 0;  // Nulls sort last ascending
-                if (x.is_null() || y.is_null()) c = x.is_null() == y.is_null() ? 0 : x.is_null() ? 1 : -1;
-                else {
-                    Ordering o = compare_values(x, y);
-                    c = o == Ordering::Less ? -1 : o == Ordering::Greater ? 1 : 0;
-                }
-                if (proj.order_by[k].descending) c = -c;
-                if (c != 0) return c < 0;
+    // The row index is the last key, so ties keep the match order under any sort.
+    auto before = [&](std::size_t a, std::size_t b) {
+        for (std::size_t k = 0; k < nkeys; ++k) {
+            const CypherValue& x = keys[a * nkeys + k];
+            const CypherValue& y = keys[b * nkeys + k];
+            int c = 0;  // Nulls sort last ascending
+            if (x.is_null() || y.is_null()) c = x.is_null() == y.is_null() ? 0 : x.is_null() ? 1 : -1;
+            else {
+                Ordering o = compare_values(x, y);
+                c = o == Ordering::Less ? -1 : o == Ordering::Greater ? 1 : 0;
             }
-            return false;
-        });
-    }
+            if (proj.order_by[k].descending) c = -c;
+            if (c != 0) return c < 0;
+        }
+        return a < b;
+    };
+    // A LIMIT needs only the rows it keeps in order. That equals the stable sort's prefix
+    // only when "incomparable counts as equal" is a true equivalence, i.e. every key column
+    // holds one kind of value (an int next to a float, or a NaN, breaks transitivity).
+    const std::uint64_t kept = skip >= rows.count || limit >= rows.count - skip ? rows.count : skip + limit;
+    if (kept < rows.count && keys_are_uniform(keys, nkeys))
+        std::partial_sort(order.begin(), order.begin() + static_cast<std::ptrdiff_t>(kept), order.end(), before);
+    else if (rows.count > 1)
+        std::stable_sort(order.begin(), order.end(), before);
     for (std::uint64_t i = skip; i < rows.count && i - skip < limit; ++i) {
         QM_TRY(values, eval_row(order[i]));
         res.rows.push_back(std::move(values));

@@ -67,7 +67,7 @@ bool WorkingGraph::node_has_label(std::uint64_t id, std::string_view label) cons
         const auto& labels = ov_.nodes[id - ov_.node_base].labels;
         return std::find(labels.begin(), labels.end(), label) != labels.end();
     }
-    auto sym = base_.symbols->find(label);
+    auto sym = base_symbol(label);
     if (!sym) return false;
     for (Symbol s : base_.labels_of(id))
         if (s == *sym) return true;
@@ -81,7 +81,7 @@ CypherValue WorkingGraph::node_property(std::uint64_t id, std::string_view key) 
         if (key == "external_id") return n.external_id;
         return Null{};
     }
-    if (auto sym = base_.symbols->find(key)) {
+    if (auto sym = base_symbol(key)) {
         ValueView v;
         if (find_property(base_.nodes[id].props, *sym, v)) return from_view(v);
     }
@@ -91,7 +91,7 @@ CypherValue WorkingGraph::node_property(std::uint64_t id, std::string_view key) 
 
 CypherValue WorkingGraph::edge_property(std::uint64_t id, std::string_view key) const {
     if (id >= ov_.edge_base) return from_property(ov_.edges[id - ov_.edge_base].properties.find(key));
-    if (auto sym = base_.symbols->find(key)) {
+    if (auto sym = base_symbol(key)) {
         ValueView v;
         if (find_property(base_.edges[id].props, *sym, v)) return from_view(v);
     }
@@ -117,12 +117,12 @@ void WorkingGraph::all_nodes(std::vector<std::uint64_t>& out) const {
 }
 
 std::size_t WorkingGraph::label_size(std::string_view label) const {
-    auto sym = base_.symbols->find(label);
+    auto sym = base_symbol(label);
     return sym ? base_.node_ids_with_label(*sym).size() : 0;
 }
 
 void WorkingGraph::nodes_with_label(std::string_view label, std::vector<std::uint64_t>& out) const {
-    if (auto sym = base_.symbols->find(label)) {
+    if (auto sym = base_symbol(label)) {
         auto ids = base_.node_ids_with_label(*sym);
         out.insert(out.end(), ids.begin(), ids.end());
     }

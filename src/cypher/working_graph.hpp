@@ -136,8 +136,20 @@ private:
         return it == m.end() ? nullptr : &it->second;
     }
 
+    // A statement looks up the same few keys and labels once per row: remember the ones
+    // found. Only hits are kept, because a symbol's text never changes once interned.
+    std::optional<Symbol> base_symbol(std::string_view text) const {
+        for (const auto& [known, sym] : recent_)
+            if (known.data() && known == text) return sym;  // unused slots hold no text at all
+        auto found = base_.symbols->find(text);
+        if (found) recent_[next_recent_++ % std::size(recent_)] = {base_.symbols->text(*found), *found};
+        return found;
+    }
+
     GraphView base_;
     Overlay& ov_;
+    mutable std::pair<std::string_view, Symbol> recent_[4] = {};  // texts live in the symbol table
+    mutable std::size_t next_recent_ = 0;
 };
 
 // ---------------------------------------------------------------- inline

@@ -1,0 +1,1 @@
+"""Side-by-side measurements of quillmere against peer libraries: `python -m benchmarks`."""
