@@ -1,10 +1,6 @@
-"""Every Graph and GraphSnapshot method under generated, deliberately awkward arguments.
-
-A call may return or raise an ordinary exception, nothing else: no crash, no internal
-failure (the panic exception is not an Exception), no hang. Afterwards the graph must still
-agree with itself (counts, id lists, lookups and indexes), and a snapshot taken before the
-calls must not have moved.
-"""
+"""Every Graph and GraphSnapshot method under generated, deliberately awkward arguments: a call
+may return or raise an ordinary exception (the panic exception is not one), never crash or
+hang; afterwards the graph agrees with itself and an earlier snapshot has not moved."""
 import inspect
 import os
 import shutil
