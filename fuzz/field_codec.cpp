@@ -14,8 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         auto again = qm::decode_map(qm::encode_map(*map));
         if (!again || qm::encode_map(*again) != qm::encode_map(*map)) std::abort();
     }
+    // The list form has no way to write a trailing empty item: its line feed reads as the
+    // end of the text. Writers refuse empty labels, so that one item is all that may drop.
     auto list = qm::decode_list(text);
-    if (qm::decode_list(qm::encode_list(list)) != list) std::abort();
+    auto kept = list;
+    if (!kept.empty() && kept.back().empty()) kept.pop_back();
+    if (qm::decode_list(qm::encode_list(list)) != kept) std::abort();
     if (auto ids = qm::decode_u64_list(text)) {
         auto again = qm::decode_u64_list(qm::encode_u64_list(*ids));
         if (!again || *again != *ids) std::abort();

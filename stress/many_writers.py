@@ -23,6 +23,12 @@ def main():
     for r in reports:
         print(writers_harness.summary(r))
     print(f"reader refreshes: {refreshes}")
+    split = writers_harness.slow_split(reports)
+    print(f"writes over {writers_harness.SLOW} s: {split['calls']}; their seconds: {split['total']} in all, "
+          f"{split['final']} in the attempt that succeeded (lock wait), {split['refused']} in "
+          f"{split['refusals']} attempts refused as stale, {split['refresh']} refreshing; "
+          f"{split['while_others_wrote']} of them waited while the others committed 3 or more writes "
+          f"(at most {split['most_others_wrote']})")
     for p in problems[:50]:
         print("PROBLEM", p)
     print(f"writers: {writers} x {calls} calls, problems: {len(problems)}, wall {time.perf_counter() - start:.0f} s")

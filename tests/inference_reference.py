@@ -1,11 +1,7 @@
-"""Plain-Python reference of belief propagation's written full sweep.
-
-Every pass computes every candidate update in order (factors ascending, each factor's
-variables in table order, the variable-to-factor candidate before the factor-to-variable
-one) and applies only the best one; the engine under test keeps candidates incrementally,
-so comparing the two checks that the bookkeeping changes nothing. Products take the same
-operands in the same order as the engine, so results agree to the last bit in practice.
-"""
+"""Plain-Python reference of belief propagation's written full sweep: every pass computes
+every candidate in order (factors ascending, a factor's variables in table order, the
+variable-to-factor candidate first) and applies only the best, with the engine's operand
+order, so the engine's incremental bookkeeping must match it to the last bit."""
 
 import math
 

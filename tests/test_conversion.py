@@ -1,8 +1,6 @@
 """Python values in and out: property values, property dicts, record dictionaries."""
 import pytest
 
-import _quillmere
-
 
 def test_subclasses_convert_as_their_base(g):
     class MyInt(int):

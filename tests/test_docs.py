@@ -1,8 +1,6 @@
-"""Every code block of the user guide runs, so the guide cannot drift from the product.
-
-Python blocks of one page run in order in one namespace; shell blocks run under bash with a
-`quillmere` command that starts this interpreter. Each page runs in a fresh folder.
-"""
+"""Every code block of the user guide runs, so the guide cannot drift: a page's Python blocks
+in order in one namespace, its shell blocks under bash with a `quillmere` command, each page
+in a fresh folder."""
 import os
 import pathlib
 import re

@@ -1,10 +1,6 @@
-"""Every Graph and GraphSnapshot method under generated, deliberately awkward arguments.
-
-A call may return or raise an ordinary exception, nothing else: no crash, no internal
-failure (the panic exception is not an Exception), no hang. Afterwards the graph must still
-agree with itself (counts, id lists, lookups and indexes), and a snapshot taken before the
-calls must not have moved.
-"""
+"""Every Graph and GraphSnapshot method under generated, deliberately awkward arguments: a call
+may return or raise an ordinary exception (the panic exception is not one), never crash or
+hang; afterwards the graph agrees with itself and an earlier snapshot has not moved."""
 import inspect
 import os
 import shutil
@@ -27,36 +23,32 @@ class Ctx:
 
 # ---------------------------------------------------------------- hostile objects
 
-class IndexRaises:
-    def __index__(self):
-        raise ZeroDivisionError("index")
-
-    def __float__(self):
-        raise ZeroDivisionError("float")
+def hostile(name, **hooks):
+    """A class whose special methods are the given hooks, named without underscores."""
+    return type(name, (), {f"__{k}__": v for k, v in hooks.items()})
 
 
-class IndexWritesGraph:
-    def __index__(self):
-        Ctx.graph.add_node()  # refused: the method holds the handle
-        return 0
+def fails(exc, text):
+    def hook(self, *_):
+        raise exc(text)  # a fresh exception each time: a reused one would grow its traceback
+    return hook
 
 
-class IndexReadsGraph:
-    def __index__(self):
-        return Ctx.graph.node_count()  # allowed inside readers only
-
-    def __float__(self):
-        return float(Ctx.graph.edge_count())
+def writes_graph(self, *_):
+    Ctx.graph.add_node()  # refused: the method holds the handle
+    return 0
 
 
-class IndexHuge:
-    def __index__(self):
-        return 2**64 + 5
-
-
-class IndexReturnsStr:
-    def __index__(self):
-        return "3"
+IndexRaises = hostile("IndexRaises", index=fails(ZeroDivisionError, "index"), float=fails(ZeroDivisionError, "float"))
+IndexWritesGraph = hostile("IndexWritesGraph", index=writes_graph)
+# Reading the graph is allowed inside readers only.
+IndexReadsGraph = hostile("IndexReadsGraph", index=lambda self: Ctx.graph.node_count(),
+                          float=lambda self: float(Ctx.graph.edge_count()))
+IndexHuge = hostile("IndexHuge", index=lambda self: 2**64 + 5)
+IndexReturnsStr = hostile("IndexReturnsStr", index=lambda self: "3")
+LenRaises = hostile("LenRaises", len=fails(OSError, "len"), getitem=lambda self, i: "x")
+GetItemRaises = hostile("GetItemRaises", len=lambda self: 3, getitem=fails(KeyError, "getitem"))
+WritesGraphOnGetItem = hostile("WritesGraphOnGetItem", len=lambda self: 2, getitem=writes_graph)
 
 
 class ClearsContainer:
@@ -82,22 +74,6 @@ class ClearsContainer:
         raise IndexError(i)
 
 
-class LenRaises:
-    def __len__(self):
-        raise OSError("len")
-
-    def __getitem__(self, i):
-        return "x"
-
-
-class GetItemRaises:
-    def __len__(self):
-        return 3
-
-    def __getitem__(self, i):
-        raise KeyError(i)
-
-
 class LyingLen:
     """Claims far more items than it has: nothing may trust the length to allocate."""
 
@@ -111,15 +87,6 @@ class LyingLen:
         if i >= len(self.items):
             raise IndexError(i)
         return self.items[i]
-
-
-class WritesGraphOnGetItem:
-    def __len__(self):
-        return 2
-
-    def __getitem__(self, i):
-        Ctx.graph.add_node()
-        return 0
 
 
 class ArmedStr(str):
@@ -137,21 +104,8 @@ class ArmedStr(str):
         return str.__hash__(self)
 
 
-class RaisingDict(dict):
-    def items(self):
-        raise OSError("items")
-
-    def keys(self):
-        raise OSError("keys")
-
-    def __iter__(self):
-        raise OSError("iter")
-
-    def __getitem__(self, key):
-        raise OSError("getitem")
-
-    def __len__(self):
-        raise OSError("len")
+RaisingDict = type("RaisingDict", (dict,), {
+    name: fails(OSError, name) for name in ("items", "keys", "__iter__", "__getitem__", "__len__")})
 
 
 StrSub, IntSub, FloatSub = (type(t.__name__.title() + "Sub", (t,), {}) for t in (str, int, float))

@@ -1,11 +1,6 @@
-"""Random sequences of insertions against a plain-Python model of the graph.
-
-The model knows the rules: dense ids, default external ids, record-format checks before
-anything reaches the graph, all-or-nothing batches, the exact messages, and property
-lookups that match on kind and canonical text (so 1, 1.0, "1" and True never meet, and
-neither do 0.0 and -0.0). After every step every lookup must agree with it; snapshots taken
-along the way must keep agreeing with the model as it was when they were taken.
-"""
+"""Random insertion sequences against a plain model that knows the rules (dense ids, default
+external ids, record checks first, all-or-nothing batches, exact messages, lookups by kind and
+canonical text), checked after every step, and for snapshots as the model was when taken."""
 import copy
 import math
 import os

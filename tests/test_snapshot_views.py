@@ -1,11 +1,6 @@
-"""Snapshots share the live graph's records and only remember where the graph ended.
-
-Random interleavings of writes, batches, compaction (explicit and automatic), refreshes that
-append or reload the whole file, a second handle writing to the same file, handles dropped
-and reopened, and snapshots taken along the way. Every snapshot must keep giving, for every
-kind of read, exactly the answers it gave when it was taken, and those must be the answers
-of a plain-Python record of the graph at that moment.
-"""
+"""Random writes, batches, compaction, appending and reloading refreshes, a second writer and
+reopened handles: every snapshot keeps giving, for every kind of read, the answers it gave
+when taken, which are those of a plain record of the graph at that moment."""
 import copy
 import gc
 import os

@@ -17,6 +17,7 @@ import sys
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+SLOW = 0.5  # a write waiting longer than this counts as unfairly served
 STALE = "SQLite graph has changed since this handle was opened; call refresh() before writing"
 
 
@@ -38,13 +39,18 @@ def writer(path, w, calls, seed, stop):
     import _quillmere
     g = _quillmere.Graph(path)
     rng = random.Random(seed)
-    latencies, done, stale, busy = [], {}, 0, 0
+    latencies, ends, done, stale, busy, slow = [], [], {}, 0, 0, []
     for k in range(calls):
         kind = rng.choice(["node", "nodes", "edge", "edges", "cypher"])
         size = rng.randrange(2, 12) if kind in ("nodes", "edges") else 1
         tag = lambda i: {"w": w, "k": k, "i": i}
         start = time.perf_counter()
+        # Where a call's time goes: the attempt that succeeded (mostly the wait for the write
+        # lock), the attempts refused as stale, and the refreshes between them.
+        refused = refreshing = 0.0
+        refusals = 0
         while True:
+            attempt = time.perf_counter()
             try:
                 n = g.node_count()
                 if kind == "node" or (n == 0 and kind in ("edge", "edges")):
@@ -63,15 +69,25 @@ def writer(path, w, calls, seed, stop):
             except (ValueError, RuntimeError) as e:
                 if str(e) == STALE:
                     stale += 1
+                    refusals += 1
+                    refused += time.perf_counter() - attempt
+                    begun = time.perf_counter()
                     g.refresh()
+                    refreshing += time.perf_counter() - begun
                     continue
                 if "locked" in str(e) or "busy" in str(e):
                     busy += 1
                     continue
                 raise
-        latencies.append(time.perf_counter() - start)
+        end = time.perf_counter()
+        latencies.append(end - start)
+        ends.append(end)
+        if end - start > SLOW:
+            slow.append({"start": start, "end": end, "total": end - start, "final": end - attempt, "refused": refused,
+                         "refresh": refreshing, "refusals": refusals})
         done[k] = [kind in ("node", "nodes", "cypher") and size or 0, kind in ("edge", "edges") and size or 0]
-    say({"writer": w, "done": done, "latencies": latencies, "stale": stale, "busy": busy})
+    say({"writer": w, "done": done, "latencies": latencies, "stale": stale, "busy": busy, "slow": slow,
+         "ends": ends})
     wait_for(stop)
     g.refresh()
     say({"digest": digest(g)})
@@ -159,7 +175,21 @@ def summary(report):
     lat = report["latencies"]
     return {"writer": report["writer"], "calls": len(lat), "stale": report["stale"], "busy": report["busy"],
             "p50_ms": round(percentile(lat, 0.5) * 1e3, 2), "p99_ms": round(percentile(lat, 0.99) * 1e3, 2),
-            "max_ms": round(max(lat, default=0) * 1e3, 2), "over_500ms": sum(x > 0.5 for x in lat)}
+            "max_ms": round(max(lat, default=0) * 1e3, 2), "over_500ms": len(report["slow"])}
+
+
+def slow_split(reports):
+    """Where the writes over the limit spent their time, summed over every writer, and how
+    many of them waited while other writers kept succeeding (a stall that holds up every
+    writer alike, such as a slow disk flush, is no unfairness)."""
+    import bisect
+    others = {r["writer"]: sorted(t for o in reports if o is not r for t in o["ends"]) for r in reports}
+    slow = [(r["writer"], c) for r in reports for c in r["slow"]]
+    served = [bisect.bisect_left(others[w], c["end"]) - bisect.bisect_right(others[w], c["start"]) for w, c in slow]
+    return {"calls": len(slow), "while_others_wrote": sum(n >= 3 for n in served),
+            "most_others_wrote": max(served, default=0),
+            **{key: round(sum(c[key] for _, c in slow), 3) for key in ("total", "final", "refused", "refresh",
+                                                                        "refusals")}}
 
 
 if __name__ == "__main__":
