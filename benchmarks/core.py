@@ -67,7 +67,7 @@ class Compare:
         if ok_keys != their_keys or len(ours_v) != len(theirs_v):
             return False, "different keys or lengths"
         worst = max((abs(a - b) for a, b in zip(ours_v, theirs_v)), default=0.0)
-        return worst <= self.tol, f"max |diff| {worst:.1e}"
+        return worst <= self.tol, f"largest difference {worst:.1e}"
 
 
 def _keys_values(reduced):

@@ -98,7 +98,8 @@ def versions(run):
 
 def table(head, rows):
     out = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
-    out += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    # A bar inside a cell (an error text, say) would split it.
+    out += ["| " + " | ".join(str(c).replace("|", "\\|") for c in row) + " |" for row in rows]
     return out
 
 
