@@ -111,8 +111,7 @@ Status persist_posteriors(GraphCore& g, const std::vector<std::pair<std::uint64_
 
 Result<BeliefResult> belief_propagation(GraphCore& g, std::span<const std::uint64_t> query_variables,
                                         const EvidenceMap& evidence_arg, std::uint64_t radius,
-                                        std::uint64_t max_iters, bool persist, double tolerance, double damping,
-                                        UpdateObserver* observer) {
+                                        std::uint64_t max_iters, bool persist, double tolerance, double damping) {
     if (!(std::isfinite(tolerance) && tolerance >= 0.0)) return fail(std::string(msg::kTolerance));
     if (!(damping >= 0.0 && damping <= 1.0)) return fail(std::string(msg::kDamping));
     // Every read goes through one view of the graph as it stands; only persisting writes,
@@ -131,7 +130,7 @@ Result<BeliefResult> belief_propagation(GraphCore& g, std::span<const std::uint6
     const ResidualPropagation::BaseFn prior_of = [&](std::size_t i) {
         return model::distribution_from_properties(view, ids[i], view.variable(ids[i])->prior, "prior");
     };
-    QM_TRY(passes, engine.run(max_iters, tolerance, damping, prior_of, observer));
+    QM_TRY(passes, engine.run(max_iters, tolerance, damping, prior_of));
     out.iterations = passes.iterations;
     out.messages_updated = passes.messages_updated;
     out.max_residual = passes.max_residual;

@@ -45,7 +45,7 @@ struct BeliefResult {
 [[nodiscard]] Result<BeliefResult> belief_propagation(GraphCore& g, std::span<const std::uint64_t> query_variables,
                                                       const EvidenceMap& evidence, std::uint64_t radius,
                                                       std::uint64_t max_iters, bool persist, double tolerance,
-                                                      double damping, UpdateObserver* observer = nullptr);
+                                                      double damping);
 
 Diagnostics belief_diagnostics(const ActiveSubgraph& active, std::uint64_t iterations, std::uint64_t max_iters,
                                std::uint64_t messages_updated, bool converged, double max_residual,

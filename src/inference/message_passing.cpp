@@ -156,7 +156,7 @@ std::size_t ResidualPropagation::winner() const {
 }
 
 Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tolerance, double damping,
-                                             const BaseFn& base_of, UpdateObserver* observer) {
+                                             const BaseFn& base_of) {
     to_factor_.assign(message_size_, 0.0);
     to_variable_.assign(message_size_, 0.0);
     cand_factor_.assign(message_size_, 0.0);
@@ -226,13 +226,10 @@ Result<PassOutcome> ResidualPropagation::run(std::uint64_t max_iters, double tol
             // pass would pick and apply the same one: the run ends as max_iters passes would
             // end it, without spinning through them.
             out.iterations = out.messages_updated = max_iters;
-            if (observer)
-                for (std::uint64_t p = pass; p <= max_iters; ++p) observer->applied(kind, factors_[edge.factor].id, edge.variable);
             return out;
         }
         std::copy(damped.begin(), damped.end(), stored);
         out.messages_updated = pass;
-        if (observer) observer->applied(kind, factors_[edge.factor].id, edge.variable);
         if (pass >= max_iters) return out;
 
         // What the update can change: its own residual, and the candidates that read it.

@@ -26,13 +26,6 @@
 
 namespace qm::inference {
 
-// Told of every applied update (kind 0: variable-to-factor, kind 1: factor-to-variable).
-class UpdateObserver {
-public:
-    virtual ~UpdateObserver() = default;
-    virtual void applied(int kind, std::uint64_t factor_id, std::size_t variable) = 0;
-};
-
 struct PassOutcome {
     std::uint64_t iterations = 0;
     std::uint64_t messages_updated = 0;
@@ -62,7 +55,7 @@ public:
     // exists, or max_iters passes have run. Errors (a prior's, or a distribution without
     // mass) end the run.
     [[nodiscard]] Result<PassOutcome> run(std::uint64_t max_iters, double tolerance, double damping,
-                                          const BaseFn& base_of, UpdateObserver* observer = nullptr);
+                                          const BaseFn& base_of);
 
     // The variable's base times every factor-to-variable message it receives, factors
     // ascending, normalised; a one-hot vector for an observed variable.

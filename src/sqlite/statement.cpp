@@ -195,13 +195,17 @@ std::string Statement::column_text(int index) const {
 // waited seconds behind busy neighbours. This handler polls about every millisecond, with
 // jitter so waiters do not wake in step, and gives up after the same five seconds.
 // Waiters cannot queue, and a writer that has just committed and comes straight back would
-// take the lock it released before any of them polls again; so a writer that met
-// contention lately and took the lock moments ago first pauses as long as the longest poll.
+// take the lock it released before any of them polls again. So a writer kept waiting long
+// polls faster, and a writer that met contention lately and took the lock moments ago
+// first pauses a little longer than such a waiter's poll: the lock goes to one who waited.
 constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);
 constexpr auto kContentionMemory = std::chrono::milliseconds(100);
 constexpr auto kRepeatWithin = std::chrono::milliseconds(20);
 constexpr unsigned kShortPollMicros = 50;
 constexpr unsigned kPollMicros = 500;  // polls every 0.5 to 1.5 ms
+constexpr auto kLongWait = std::chrono::milliseconds(50);
+constexpr unsigned kLongWaitPollMicros = 150;  // then every 0.15 to 0.45 ms
+constexpr unsigned kHandOffMicros = 500;
 
 using Clock = std::chrono::steady_clock;
 // A thread waits on one lock at a time, so its waits can be kept per thread.
@@ -221,7 +225,8 @@ int prompt_busy_handler(void*, int count) {
     last_contention = now;
     if (now - wait_started >= kBusyTimeout) return 0;
     // Short waits first (a commit usually ends within microseconds), then about 1 ms.
-    std::this_thread::sleep_for(std::chrono::microseconds(jittered(count < 8 ? kShortPollMicros : kPollMicros)));
+    unsigned poll = count < 8 ? kShortPollMicros : now - wait_started < kLongWait ? kPollMicros : kLongWaitPollMicros;
+    std::this_thread::sleep_for(std::chrono::microseconds(jittered(poll)));
     return 1;
 }
 
@@ -230,7 +235,7 @@ void hand_off_to_waiters() {
     Clock::time_point now = Clock::now();
     bool contended = last_contention != Clock::time_point{} && now - last_contention < kContentionMemory;
     bool repeat = last_begin != Clock::time_point{} && now - last_begin < kRepeatWithin;
-    if (contended && repeat) std::this_thread::sleep_for(std::chrono::microseconds(3 * kPollMicros));
+    if (contended && repeat) std::this_thread::sleep_for(std::chrono::microseconds(kHandOffMicros));
 }
 
 Result<Connection> Connection::open(const std::string& path) {
