@@ -65,6 +65,11 @@ def node_prop(model, nid, key):
 
 # Patterns: nodes are (var, labels, [(key, value)]), relationships (var, type, [(key, value)], dir).
 
+def bind(binding, var, value):
+    """Binds an unnamed or new variable; a bound one must already hold the value."""
+    return var is None or binding.setdefault(var, value) == value
+
+
 def match(model, nodes, rels):
     out = []
 
@@ -81,39 +86,18 @@ def match(model, nodes, rels):
         var, typ, props, way = rels[i]
         far = nodes[i + 1]
         for eid, s, t, etype, eprops in model.edges:
-            if way == "out":
-                if s != n:
-                    continue
+            if way != "in" and s == n:
                 m = t
-            elif way == "in":
-                if t != n:
-                    continue
+            elif way != "out" and t == n:
                 m = s
             else:
-                if s == n:
-                    m = t
-                elif t == n:
-                    m = s
-                else:
-                    continue
+                continue
             c = dict(b)
-            if var is not None:
-                if var in c:
-                    if c[var] != ("edge", eid):
-                        continue
-                else:
-                    c[var] = ("edge", eid)
+            if not (bind(c, var, ("edge", eid)) and bind(c, far[0], ("node", m))):
+                continue
             if typ is not None and etype != typ:
                 continue
-            if not all(values_equal(eprops.get(k), v) for k, v in props):
-                continue
-            if far[0] is not None:
-                if far[0] in c:
-                    if c[far[0]] != ("node", m):
-                        continue
-                else:
-                    c[far[0]] = ("node", m)
-            if node_ok(m, far):
+            if all(values_equal(eprops.get(k), v) for k, v in props) and node_ok(m, far):
                 expand(i + 1, m, c)
 
     for nid in sorted(model.nodes):

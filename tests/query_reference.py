@@ -171,19 +171,11 @@ def run(g, spec):
         return limit is not None and len(rows) >= limit
 
     def steps(n, direction):
-        def outs():
-            return [(e, G.edges[e].target) for e in G.out[n]]
-
-        def ins():
-            return [(e, G.edges[e].source) for e in G.inc[n]]
-
-        if direction == "out":
-            return outs()
-        if direction == "in":
-            return ins()
-        listed = outs()
-        ids = {e for e, _ in listed}
-        return listed + [s for s in ins() if s[0] not in ids]
+        # Outgoing first; under "both" a self loop is listed once.
+        outs = [(e, G.edges[e].target) for e in G.out[n]] if direction != "in" else []
+        ins = [(e, G.edges[e].source) for e in G.inc[n]] if direction != "out" else []
+        listed = {e for e, _ in outs}
+        return outs + [s for s in ins if s[0] not in listed]
 
     def try_step(p_edge, p_node, e, m, b):
         E, N = match[p_edge], match[p_node]

@@ -79,7 +79,7 @@ def queries(draw, n):
                 el["id"] = draw(st.integers(0, 12))
             if draw(st.integers(0, 3)) == 0:
                 el["type"] = draw(st.sampled_from(["r", "s", "t"]))
-            el["direction"] = draw(st.sampled_from([None, "out", "in", "both", "incoming", "all"]))
+            el["direction"] = draw(st.sampled_from([None, "out", "in", "both", "outgoing", "incoming", "all"]))
         if draw(st.integers(0, 9)) == 0:
             el["properties"] = {draw(st.sampled_from(KEYS)): draw(st.sampled_from(VALUES))}
         where = filters(draw)

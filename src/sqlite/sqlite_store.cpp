@@ -228,7 +228,7 @@ Result<std::uint64_t> SqliteStore::current_op_seq() { return read_op_seq(); }
 
 Status SqliteStore::hold_write_lock() {
     if (held_) return ok();
-    QM_CHECK(conn_.begin_immediate());
+    QM_CHECK(conn_.exec("BEGIN IMMEDIATE;"));
     held_ = true;
     return ok();
 }

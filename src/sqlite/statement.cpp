@@ -194,48 +194,21 @@ std::string Statement::column_text(int index) const {
 // through every moment the lock is free while the others keep taking it: single writes
 // waited seconds behind busy neighbours. This handler polls about every millisecond, with
 // jitter so waiters do not wake in step, and gives up after the same five seconds.
-// Waiters cannot queue, and a writer that has just committed and comes straight back would
-// take the lock it released before any of them polls again. So a writer kept waiting long
-// polls faster, and a writer that met contention lately and took the lock moments ago
-// first pauses a little longer than such a waiter's poll: the lock goes to one who waited.
 constexpr auto kBusyTimeout = std::chrono::milliseconds(5000);
-constexpr auto kContentionMemory = std::chrono::milliseconds(100);
-constexpr auto kRepeatWithin = std::chrono::milliseconds(20);
-constexpr unsigned kShortPollMicros = 50;
-constexpr unsigned kPollMicros = 500;  // polls every 0.5 to 1.5 ms
-constexpr auto kLongWait = std::chrono::milliseconds(50);
-constexpr unsigned kLongWaitPollMicros = 150;  // then every 0.15 to 0.45 ms
-constexpr unsigned kHandOffMicros = 500;
-
-using Clock = std::chrono::steady_clock;
-// A thread waits on one lock at a time, so its waits can be kept per thread.
-thread_local Clock::time_point wait_started;
-thread_local Clock::time_point last_contention;
-thread_local Clock::time_point last_begin;
-
-unsigned jittered(unsigned base) {
-    thread_local std::minstd_rand jitter(static_cast<std::uint32_t>(
-        Clock::now().time_since_epoch().count() ^ reinterpret_cast<std::uintptr_t>(&wait_started)));
-    return base + jitter() % (base * 2);
-}
 
 int prompt_busy_handler(void*, int count) {
+    using Clock = std::chrono::steady_clock;
+    // A thread waits on one lock at a time, so the wait's start can live per thread.
+    thread_local Clock::time_point started;
+    thread_local std::minstd_rand jitter(
+        static_cast<std::uint32_t>(Clock::now().time_since_epoch().count() ^ reinterpret_cast<std::uintptr_t>(&started)));
     Clock::time_point now = Clock::now();
-    if (count == 0) wait_started = now;
-    last_contention = now;
-    if (now - wait_started >= kBusyTimeout) return 0;
+    if (count == 0) started = now;
+    if (now - started >= kBusyTimeout) return 0;
     // Short waits first (a commit usually ends within microseconds), then about 1 ms.
-    unsigned poll = count < 8 ? kShortPollMicros : now - wait_started < kLongWait ? kPollMicros : kLongWaitPollMicros;
-    std::this_thread::sleep_for(std::chrono::microseconds(jittered(poll)));
+    unsigned base = count < 8 ? 50 : 500;
+    std::this_thread::sleep_for(std::chrono::microseconds(base + jitter() % (base * 2)));
     return 1;
-}
-
-// Every pause is one the lock would otherwise spend going back to the same writer.
-void hand_off_to_waiters() {
-    Clock::time_point now = Clock::now();
-    bool contended = last_contention != Clock::time_point{} && now - last_contention < kContentionMemory;
-    bool repeat = last_begin != Clock::time_point{} && now - last_begin < kRepeatWithin;
-    if (contended && repeat) std::this_thread::sleep_for(std::chrono::microseconds(kHandOffMicros));
 }
 
 Result<Connection> Connection::open(const std::string& path) {
@@ -265,13 +238,6 @@ Connection& Connection::operator=(Connection&& other) noexcept {
 
 Connection::~Connection() {
     if (db_) sqlite3_close(db_);
-}
-
-Status Connection::begin_immediate() {
-    hand_off_to_waiters();
-    auto begun = exec("BEGIN IMMEDIATE;");
-    last_begin = Clock::now();
-    return begun;
 }
 
 Status Connection::exec(std::string_view sql) {

@@ -72,8 +72,6 @@ public:
     // Runs one or more statements that produce no wanted rows.
     [[nodiscard]] Status exec(std::string_view sql);
     [[nodiscard]] Result<Statement> prepare(std::string_view sql);
-    // BEGIN IMMEDIATE, taking turns with other writers: see the busy handler.
-    [[nodiscard]] Status begin_immediate();
     sqlite3* handle() const { return db_; }
 
 private:
