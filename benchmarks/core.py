@@ -32,7 +32,7 @@ SIZES = {
                  file_edges=5_000, csv_edges=5_000),
     "small": dict(nodes=20_000, edges=200_000, starts=50, sources=5, anchors=100, chain=1_000, grid=30,
                   file_edges=50_000, csv_edges=100_000),
-    "medium": dict(nodes=100_000, edges=1_000_000, starts=100, sources=10, anchors=200, chain=2_000, grid=50,
+    "medium": dict(nodes=100_000, edges=1_000_000, starts=100, sources=5, anchors=200, chain=2_000, grid=50,
                    file_edges=250_000, csv_edges=500_000),
     "large": dict(nodes=1_000_000, edges=5_000_000, starts=100, sources=10, anchors=200, chain=10_000, grid=100,
                   file_edges=1_000_000, csv_edges=1_000_000),
@@ -67,7 +67,7 @@ class Compare:
         if ok_keys != their_keys or len(ours_v) != len(theirs_v):
             return False, "different keys or lengths"
         worst = max((abs(a - b) for a, b in zip(ours_v, theirs_v)), default=0.0)
-        return worst <= self.tol, f"max |diff| {worst:.1e}"
+        return worst <= self.tol, f"largest difference {worst:.1e}"
 
 
 def _keys_values(reduced):

@@ -98,7 +98,8 @@ def versions(run):
 
 def table(head, rows):
     out = ["| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
-    out += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    # A bar inside a cell (an error text, say) would split it.
+    out += ["| " + " | ".join(str(c).replace("|", "\\|") for c in row) + " |" for row in rows]
     return out
 
 
@@ -208,7 +209,9 @@ def write(out, run):
               f"task runs {run.repeat} times after a garbage collection; the tables give the best wall "
               "time with the median and the worst (the spread), and the best CPU time of the process "
               "(`time.process_time`, which counts every thread: a peer that runs threads shows more CPU "
-              "than wall). Ratios are the peer's best divided by ours. Memory per edge is the growth of "
+              "than wall). Ratios are the peer's best divided by ours. The peer called python is the "
+              "standard library alone: sqlite3 writing or reading the same rows, or a hand-written loop over "
+              "plain lists doing what our call does. Memory per edge is the growth of "
               "resident memory (psutil, after handing freed heap pages back) while the edges are added, "
               "each kind in a fresh process. There is no peer for Cypher: its answers are checked against "
               "a plain-Python loop and a networkx loop doing the same thing, which are timed beside it.", "",
@@ -266,7 +269,7 @@ def plot(out, run, present):
     for ax in list(axes.flat)[len(families):]:
         ax.axis("off")
     fig.suptitle(f"Time per task, size {run.size} (log scale, lower is faster)")
-    fig.tight_layout()
+    fig.tight_layout(rect=(0, 0, 1, 0.98))
     fig.savefig(os.path.join(out, "results", "times.png"), dpi=90)
     plt.close(fig)
     made = [("times.png", "time per task and implementation")]
@@ -274,10 +277,10 @@ def plot(out, run, present):
     shown = [m for m in run.memory if m["status"] == "ok"]
     if shown:
         fig, ax = plt.subplots(figsize=(8, 3.5))
-        ax.barh([m["title"] for m in shown], [m["bytes_per_edge"] for m in shown],
-                color=[colours.get(memory.PEER_OF[m["kind"]], "C9") for m in shown])
-        ax.set_xscale("log")
-        ax.set_xlabel("resident bytes per edge (log scale)")
+        bars = ax.barh([m["title"] for m in shown], [m["bytes_per_edge"] for m in shown],
+                       color=[colours.get(memory.PEER_OF[m["kind"]], "C9") for m in shown])
+        ax.bar_label(bars, fmt="%.0f", padding=3)
+        ax.set_xlabel("resident bytes per edge")
         ax.set_title(f"Memory per edge, size {run.size}")
         fig.tight_layout()
         fig.savefig(os.path.join(out, "results", "memory.png"), dpi=90)

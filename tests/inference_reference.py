@@ -65,8 +65,7 @@ class Model:
 
 
 def run(model, max_iters, tolerance, damping):
-    """Returns (updates, iterations, messages_updated, max_residual, converged, beliefs);
-    updates lists (kind, factor, variable) in the order applied."""
+    """Returns (iterations, messages_updated, max_residual, converged, beliefs)."""
     uniform = {v: [1.0 / c] * c for v, c in model.cards.items()}
     to_factor = {}
     to_variable = {}
@@ -74,7 +73,6 @@ def run(model, max_iters, tolerance, damping):
         for v in vs:
             to_factor[(v, fid)] = list(uniform[v])
             to_variable[(fid, v)] = list(uniform[v])
-    updates = []
     iterations = updated = 0
     max_residual = 0.0
     converged = False
@@ -128,7 +126,6 @@ def run(model, max_iters, tolerance, damping):
             store[key] = normalize([damping * o + (1.0 - damping) * n for o, n in zip(old, cand)])
             updated = p
             max_residual = r
-            updates.append((kind, fid, v))
             if p >= max_iters:
                 break
     beliefs = {}
@@ -140,4 +137,4 @@ def run(model, max_iters, tolerance, damping):
         for fid in model.factors_of[v]:
             b = [x * y for x, y in zip(b, to_variable[(fid, v)])]
         beliefs[v] = normalize(b)
-    return updates, iterations, updated, max_residual, converged, beliefs
+    return iterations, updated, max_residual, converged, beliefs

@@ -330,6 +330,18 @@ def value_key(key, value):
     return key, type(value).__name__, value.hex() if isinstance(value, float) else value
 
 
+def check_property_index(records, lookup):
+    """Every key, and every value by kind, lists exactly the records (in id order) holding it."""
+    keys, values = defaultdict(list), defaultdict(list)
+    for r in records:
+        for k, v in r.properties.items():
+            keys[k].append(r.id)
+            values[value_key(k, v)].append(r.id)
+    for r in records:
+        for k, v in r.properties.items():
+            assert lookup(k) == keys[k] and lookup(k, v) == values[value_key(k, v)]
+
+
 def state_of(h):
     """Everything a reader can see, checked for internal agreement on the way."""
     node_ids, edge_ids = h.node_ids(), h.edge_ids()
@@ -338,38 +350,23 @@ def state_of(h):
     nodes, edges = h.nodes(), h.edges()
     assert [n.id for n in nodes] == node_ids and [e.id for e in edges] == edge_ids
     labels, types = defaultdict(set), defaultdict(set)
-    node_keys, node_values, edge_keys, edge_values = (defaultdict(set) for _ in range(4))
     for n in nodes:
         assert h.get_node_id(n.external_id) == n.id and n.external_id
         assert repr(h.get_node(n.id)) == repr(n)
         for label in n.labels:
             labels[label].add(n.id)
-        for k, v in n.properties.items():
-            node_keys[k].add(n.id)
-            node_values[value_key(k, v)].add(n.id)
     assert len({n.external_id for n in nodes}) == len(nodes)
     out_of = defaultdict(list)
     for e in edges:
         assert e.source in node_ids and e.target in node_ids
         types[e.edge_type].add(e.id)
         out_of[e.source].append(e.target)
-        for k, v in e.properties.items():
-            edge_keys[k].add(e.id)
-            edge_values[value_key(k, v)].add(e.id)
     for label, ids in labels.items():
         assert h.nodes_with_label(label) == sorted(ids)
     for t, ids in types.items():
         assert h.edges_by_type(t) == sorted(ids)
-    for k, ids in node_keys.items():
-        assert h.nodes_with_property(k) == sorted(ids)
-    for n in nodes:
-        for k, v in n.properties.items():
-            assert h.nodes_with_property(k, v) == sorted(node_values[value_key(k, v)])
-    for k, ids in edge_keys.items():
-        assert h.edges_with_property(k) == sorted(ids)
-    for e in edges:
-        for k, v in e.properties.items():
-            assert h.edges_with_property(k, v) == sorted(edge_values[value_key(k, v)])
+    check_property_index(nodes, h.nodes_with_property)
+    check_property_index(edges, h.edges_with_property)
     for n in node_ids:
         assert h.neighbors(n) == list(dict.fromkeys(out_of[n]))
     model = []

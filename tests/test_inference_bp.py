@@ -271,7 +271,7 @@ def check_against_the_sweep(m, max_iters, damping, tolerance):
     args = dict(query_variables=list(cards), evidence={v: f"s{s}" for v, s in evidence.items()},
                 max_iters=max_iters, damping=damping, tolerance=tolerance)
     try:
-        _, iterations, updated, max_residual, converged, beliefs = ref.run(model, max_iters, tolerance, damping)
+        iterations, updated, max_residual, converged, beliefs = ref.run(model, max_iters, tolerance, damping)
     except ref.NoMass:
         with pytest.raises(ValueError, match=ref.NO_MASS):
             g.belief_propagation(**args)

@@ -65,8 +65,6 @@ Result<std::uint64_t> GraphCore::add_edge(std::uint64_t source, std::uint64_t ta
 Result<std::vector<std::uint64_t>> GraphCore::add_nodes(std::vector<NewNodeRecord> records,
                                                        const PropertyBatch& props) {
     const std::size_t n = records.size();
-    WriteTurn turn(*this);
-    QM_CHECK(turn.take());
     // Validation settles each record's external id in place (the default one included), so
     // the write pass can place records straight from the batch.
     std::vector<std::uint64_t> hashes;
@@ -121,8 +119,6 @@ Result<std::vector<std::uint64_t>> GraphCore::add_edges(std::vector<NewEdgeRecor
                                                        const TextTable& types,
                                                        const PropertyBatch& props) {
     const std::size_t n = records.size();
-    WriteTurn turn(*this);
-    QM_CHECK(turn.take());
     const TextTable::Id empty_type = types.empty_id();
     for (std::size_t i = 0; i < n; ++i) {
         const NewEdgeRecord& rec = records[i];
@@ -302,26 +298,6 @@ Status GraphCore::ensure_store_current() {
     if (stale || !loaded_op_seq || *loaded_op_seq != seq) return fail(std::string(msg::kStale));
     store->guard_next_write(seq);
     return ok();
-}
-
-Status GraphCore::take_write_turn() {
-    if (!store || stale || !loaded_op_seq || store->write_lock_held()) return ok();
-    QM_TRY(seen, store->current_op_seq());
-    if (seen != *loaded_op_seq) return ok();
-    // Without this, a writer that waits for the lock is refused once it has it whenever
-    // another writer committed meanwhile, and under steady contention it may lose that race
-    // again and again while the one that just committed, never stale, keeps winning.
-    QM_CHECK(store->hold_write_lock());
-    QM_TRY(now, store->current_op_seq());
-    if (now != seen && !refresh_incremental()) {
-        // Only a full reload would do: leave it to refresh(), and the write refuses as stale.
-        store->release_write_lock();
-    }
-    return ok();
-}
-
-WriteTurn::~WriteTurn() {
-    if (g_.store) g_.store->release_write_lock();
 }
 
 void GraphCore::note_committed_write() {

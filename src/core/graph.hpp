@@ -109,12 +109,6 @@ public:
     // success arms the store so the next logged write re-checks under its write lock.
     [[nodiscard]] Status ensure_store_current();
     bool has_store() const { return static_cast<bool>(store); }
-    // For a write about to validate on a handle that is current: takes the file's write lock
-    // and, if others committed while it waited, catches up on their records under it. The
-    // write then validates against the newest file and cannot be refused for a commit that
-    // landed during its wait; the lock goes with the write's commit or with the WriteTurn.
-    // A handle already stale is left to refuse as usual.
-    [[nodiscard]] Status take_write_turn();
     // Re-reads the op-log sequence after a committed store write; a failure to read it
     // marks the handle stale and leaves a warning, never an error.
     void note_committed_write();
@@ -240,20 +234,6 @@ private:
     std::uint64_t live_nodes_ = 0;
     std::uint64_t live_edges_ = 0;
     std::uint64_t delta_edges_ = 0;
-};
-
-// Gives back a write lock taken by take_write_turn that no commit used (a write that
-// failed validation, or a statement that ended up writing nothing).
-class WriteTurn {
-public:
-    explicit WriteTurn(GraphCore& g) : g_(g) {}
-    WriteTurn(const WriteTurn&) = delete;
-    WriteTurn& operator=(const WriteTurn&) = delete;
-    ~WriteTurn();
-    [[nodiscard]] Status take() { return g_.take_write_turn(); }
-
-private:
-    GraphCore& g_;
 };
 
 }  // namespace qm

@@ -82,13 +82,6 @@ public:
     // staleness message. Without this, another writer could slip in between a handle's
     // staleness check and its write.
     virtual void guard_next_write(std::uint64_t seq) = 0;
-    // Takes the write lock ahead of a write, waiting for it as the write itself would, so a
-    // handle can catch up on what others committed meanwhile and then write knowing nobody
-    // can slip in. Reads see the newest file while it is held; the next logged write runs
-    // inside it and ends it. release_write_lock gives up a lock no write used.
-    [[nodiscard]] virtual Status hold_write_lock() = 0;
-    virtual bool write_lock_held() const = 0;
-    virtual void release_write_lock() = 0;
     // The op-log sequence as of this handle's last committed logged write, read before the
     // commit released the lock, so it never covers rows this handle has not seen.
     virtual std::optional<std::uint64_t> op_seq_after_write() = 0;

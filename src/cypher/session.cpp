@@ -18,10 +18,6 @@ Overlay overlay_over(const GraphView& g) {
 
 Result<CypherResult> execute_autocommit(GraphCore& graph, std::string_view text, const Params& params) {
     QM_TRY(query, parse_query(text));
-    // A writing statement runs on the newest file under its write lock, so its commit is
-    // not refused for what another handle committed while the statement ran.
-    WriteTurn turn(graph);
-    if (query.writes()) QM_CHECK(turn.take());
     GraphView view(graph);
     Overlay overlay = overlay_over(view);
     WorkingGraph working(view, overlay);

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <iterator>
 #include <system_error>
-#include <utility>
 #include <optional>
 #include <vector>
 
@@ -226,24 +225,9 @@ Result<std::uint64_t> SqliteStore::read_op_seq() {
 
 Result<std::uint64_t> SqliteStore::current_op_seq() { return read_op_seq(); }
 
-Status SqliteStore::hold_write_lock() {
-    if (held_) return ok();
-    QM_CHECK(conn_.exec("BEGIN IMMEDIATE;"));
-    held_ = true;
-    return ok();
-}
-
-void SqliteStore::release_write_lock() {
-    if (!std::exchange(held_, false)) return;
-    if (!sqlite3_get_autocommit(conn_.handle())) (void)conn_.exec("ROLLBACK;");
-}
-
-// Under a held write lock the reads already see the newest file, and committing a read
-// transaction there would end the lock's transaction too early.
-Status SqliteStore::begin_read() { return held_ ? ok() : conn_.exec("BEGIN;"); }
+Status SqliteStore::begin_read() { return conn_.exec("BEGIN;"); }
 
 void SqliteStore::end_read() {
-    if (held_) return;
     // A read transaction left open would pin this handle to an old state of the file.
     if (!conn_.exec("COMMIT;") && !sqlite3_get_autocommit(conn_.handle())) (void)conn_.exec("ROLLBACK;");
 }

@@ -45,9 +45,6 @@ public:
     Status save_segment(const ComputeSegment& segment, std::uint64_t node_count,
                         std::uint64_t edge_count) override;
     Result<std::uint64_t> current_op_seq() override;
-    Status hold_write_lock() override;
-    bool write_lock_held() const override { return held_; }
-    void release_write_lock() override;
     std::string path() const override;
     Result<std::unique_ptr<GraphStore>> reopen() const override;
 
@@ -78,8 +75,6 @@ private:
     Connection conn_;
     std::optional<std::uint64_t> guard_;
     std::optional<std::uint64_t> seq_after_write_;
-    // An immediate transaction taken by hold_write_lock that no write has used yet.
-    bool held_ = false;
 };
 
 }  // namespace qm

@@ -191,8 +191,7 @@ template <class Body>
 Status SqliteStore::logged_transaction(Body&& body) {
     std::optional<std::uint64_t> expected = std::exchange(guard_, std::nullopt);
     seq_after_write_.reset();
-    // A held lock is already this write's transaction; it ends with this write either way.
-    if (!std::exchange(held_, false)) QM_CHECK(conn_.exec("BEGIN IMMEDIATE;"));
+    QM_CHECK(conn_.exec("BEGIN IMMEDIATE;"));
     auto run = [&]() -> Result<std::uint64_t> {
         if (expected) {
             QM_TRY(seq, read_op_seq());
