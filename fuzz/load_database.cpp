@@ -96,6 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sqlite3_set_authorizer(db, only_row_and_table_edits, nullptr);
     sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr);
     sqlite3_set_authorizer(db, nullptr, nullptr);
+    // A script that leaves a transaction open ends as closing a file would end it.
+    if (!sqlite3_get_autocommit(db)) sqlite3_exec(db, "ROLLBACK;", nullptr, nullptr, nullptr);
     sqlite3_int64 written = 0;
     unsigned char* bytes = sqlite3_serialize(db, "main", &written, 0);
     remove_database(path);
