@@ -134,6 +134,27 @@ def test_refresh_after_mixed_writes_equals_a_fresh_open(db):
     assert_like_fresh_open(reader, db)
 
 
+def test_refreshes_that_bring_edges_keep_pinned_snapshots_and_match_a_fresh_open(db):
+    # Edges read by a refresh wait in the delta lists until the compaction rule folds them,
+    # so several refreshes pile onto earlier ones, cross the rule's threshold, and must
+    # still read like a fresh open while a snapshot taken in between keeps its own view.
+    reader, writer = q.Graph(db), q.Graph(db)
+    add_batch(writer, "a", 30, 1100)  # compacted on the writer's side
+    reader.refresh()
+    pinned, pinned_view = None, None
+    for round_ in range(6):
+        add_batch(writer, f"r{round_}", 3, 90, self_loops=round_ % 2 == 0)
+        reader.refresh()
+        assert_like_fresh_open(reader, db)
+        if round_ == 1:
+            pinned = reader.snapshot()
+            pinned_view = view(pinned)
+        reader.add_edge(0, reader.node_count() - 1, "t")  # a write of its own in between
+        writer.refresh()
+    assert view(pinned) == pinned_view
+    assert view(reader) == view(writer)
+
+
 def test_refresh_sees_changes_made_without_the_log(db):
     g = q.Graph(db)
     add_batch(g, "n", 4, 4)

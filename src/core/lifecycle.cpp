@@ -373,8 +373,11 @@ void GraphCore::apply_appended_rows(AppendedRows& rows, std::vector<std::optiona
     factor_tables = std::move(rows.tables);
     posteriors = std::move(rows.posteriors);
     loaded_op_seq = rows.seq;
-    // A fresh open holds every edge in the compacted segment.
-    if (delta_edge_count() > 0) fold_deltas_into_segment();
+    // The new edges join the delta lists as this handle's own writes do, and the same rule
+    // bounds them: folding on every refresh cost a pass over all edges, which a writer
+    // refused as stale paid on each retry while the others kept committing. Reads cannot
+    // tell the two forms apart (each node lists its compacted ids, then its larger delta ids).
+    if (compaction_due()) fold_deltas_into_segment();
 }
 
 // ---------------------------------------------------------------- transaction commit
