@@ -233,6 +233,45 @@ def test_catalog_is_backfilled_on_open(db):
     assert len(values) == len(expected_values) + 2
 
 
+# Past 2000 distinct values (in text order "700" and "998" lie beyond them) the check reads
+# both sides in order instead of probing each value; these mutations sit where such a pass
+# could miss them.
+@pytest.mark.parametrize("mutation, missing", [
+    ("DELETE FROM property_values WHERE scope = 'node' AND value_text = '700'", ("node", b"700", "text")),
+    ("DELETE FROM property_values WHERE scope = 'node' AND value_text = '998'", ("node", b"998", "text")),
+    ("DELETE FROM property_values WHERE scope = 'edge'", ("edge", b"0", "text")),
+    # Bytes that are not UTF-8 must not meet the text they would be shown as.
+    ("INSERT INTO node_properties VALUES (9000, 'k', 'int', CAST(X'80' AS TEXT));"
+     "INSERT INTO property_values VALUES ('node', 'k', 'int', '\ufffd')", ("node", b"\x80", "text")),
+    ("INSERT INTO node_properties VALUES (9000, 'k', 'int', X'3737')", ("node", b"77", "blob")),
+    (None, None),
+])
+def test_catalog_check_over_many_distinct_values(db, mutation, missing):
+    g = q.Graph(db)
+    g.add_nodes([{"properties": {"k": i}} for i in range(3000)])
+    g.add_edges([{"source": i, "target": i + 1, "edge_type": "t", "properties": {"w": i}} for i in range(3)])
+    del g
+    if mutation:
+        for statement in mutation.split(";"):
+            execute(db, statement)
+    before = rows(db, "SELECT COUNT(*) FROM property_values")
+    import sqlite3
+    if missing is None:  # complete: opening neither writes nor waits for another writer's lock
+        blocker = sqlite3.connect(db, isolation_level=None)
+        blocker.execute("BEGIN IMMEDIATE")
+        try:
+            q.Graph(db)
+        finally:
+            blocker.execute("ROLLBACK")
+            blocker.close()
+        assert rows(db, "SELECT COUNT(*) FROM property_values") == before
+        return
+    q.Graph(db)
+    scope, value, kind = missing
+    assert rows(db, "SELECT COUNT(*) FROM property_values WHERE scope = ? AND CAST(value_text AS BLOB) = ? "
+                    "AND typeof(value_text) = ?", (scope, value, kind)) == [(1,)]
+
+
 def test_open_failures_raise_runtime_error(tmp_path):
     bad = str(tmp_path / "a\0b.db")
     with pytest.raises(RuntimeError, match="^SQLite path contains NUL byte$"):

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <system_error>
 #include <optional>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "core/messages.hpp"
@@ -90,8 +92,8 @@ Result<bool> storage_format_current(Connection& conn) {
 
 // Property tables repeat few distinct keys and values over many rows, so the distinct
 // ones are visited by seeking from each to the next along the covering index, checking
-// each against the catalog. Past kMaxSeeks distinct rows, one scan is cheaper.
-constexpr int kMaxSeeks = 20000;
+// each against the catalog. Past kMaxSeeks distinct rows, one ordered pass is cheaper.
+constexpr int kMaxSeeks = 2000;
 
 struct CatalogWalk {
     std::string_view scope;
@@ -99,25 +101,37 @@ struct CatalogWalk {
     std::string_view next;   // the next distinct row after ?1.. in index order
     std::string_view probe;  // whether the catalog has it (?1 scope, then the columns)
     int columns;
+    std::string_view rows;     // every property row in index order
+    std::string_view catalog;  // the scope's catalog rows (?1 scope) in the same order
 };
 
 constexpr CatalogWalk kCatalogWalks[] = {
     {"node", "SELECT key FROM node_properties ORDER BY key LIMIT 1;",
      "SELECT key FROM node_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
-     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1,
+     "SELECT key FROM node_properties ORDER BY key;",
+     "SELECT key FROM property_keys WHERE scope = ?1 ORDER BY key;"},
     {"node",
      "SELECT key, value_type, value_text FROM node_properties ORDER BY key, value_type, value_text LIMIT 1;",
      "SELECT key, value_type, value_text FROM node_properties WHERE (key, value_type, value_text) > (?1, ?2, "
      "?3) ORDER BY key, value_type, value_text LIMIT 1;",
-     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3,
+     "SELECT key, value_type, value_text FROM node_properties ORDER BY key, value_type, value_text;",
+     "SELECT key, value_type, value_text FROM property_values WHERE scope = ?1 ORDER BY key, value_type, "
+     "value_text;"},
     {"edge", "SELECT key FROM edge_properties ORDER BY key LIMIT 1;",
      "SELECT key FROM edge_properties WHERE key > ?1 ORDER BY key LIMIT 1;",
-     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1},
+     "SELECT 1 FROM property_keys WHERE scope = ?1 AND key = ?2;", 1,
+     "SELECT key FROM edge_properties ORDER BY key;",
+     "SELECT key FROM property_keys WHERE scope = ?1 ORDER BY key;"},
     {"edge",
      "SELECT key, value_type, value_text FROM edge_properties ORDER BY key, value_type, value_text LIMIT 1;",
      "SELECT key, value_type, value_text FROM edge_properties WHERE (key, value_type, value_text) > (?1, ?2, "
      "?3) ORDER BY key, value_type, value_text LIMIT 1;",
-     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3},
+     "SELECT 1 FROM property_values WHERE scope = ?1 AND key = ?2 AND value_type = ?3 AND value_text = ?4;", 3,
+     "SELECT key, value_type, value_text FROM edge_properties ORDER BY key, value_type, value_text;",
+     "SELECT key, value_type, value_text FROM property_values WHERE scope = ?1 ORDER BY key, value_type, "
+     "value_text;"},
 };
 
 // True or false when the walk decided; none when it gave up for the scan.
@@ -145,11 +159,53 @@ Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& wa
     return std::optional<bool>(true);
 }
 
+// Reads the current row's columns; false when one is not text, whose order against
+// text this comparison does not share with SQLite.
+bool read_text_row(const Statement& stmt, std::vector<std::string>& row) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        int column = static_cast<int>(i);
+        if (stmt.column_type(column) != Statement::Type::Text) return false;
+        row[i].assign(stmt.column_bytes(column));  // reuses the buffer of the last row
+    }
+    return true;
+}
+
+// Many distinct values: both sides are read once in index order and met like a merge,
+// where a probe per distinct row would seek the catalog index each time. Text compares
+// here as SQLite's binary collation does, and only an exact match counts as present, so a
+// wrong verdict can only be "incomplete", which the backfill then settles.
+Result<std::optional<bool>> merge_catalog(Connection& conn, const CatalogWalk& walk) {
+    QM_TRY(rows, conn.prepare(walk.rows));
+    QM_TRY(catalog, conn.prepare(walk.catalog));
+    QM_CHECK(catalog.bind_text(1, walk.scope));
+    const auto width = static_cast<std::size_t>(walk.columns);
+    std::vector<std::string> row(width), previous(width), listed(width);
+    bool have_previous = false, have_listed = false;
+    for (;;) {
+        QM_TRY(found, rows.step_row());
+        if (!found) return std::optional<bool>(true);
+        if (!read_text_row(rows, row)) return std::optional<bool>();
+        if (have_previous && row == previous) continue;
+        while (!have_listed || listed < row) {
+            QM_TRY(more, catalog.step_row());
+            if (!more) return std::optional<bool>(false);
+            if (!read_text_row(catalog, listed)) return std::optional<bool>();
+            have_listed = true;
+        }
+        if (listed != row) return std::optional<bool>(false);
+        std::swap(previous, row);
+        have_previous = true;
+    }
+}
+
 Result<bool> catalog_complete(Connection& conn) {
     for (std::size_t i = 0; i < std::size(kCatalogWalks); ++i) {
         QM_TRY(walked, walk_catalog(conn, kCatalogWalks[i]));
         if (walked && !*walked) return false;
         if (walked) continue;
+        QM_TRY(merged, merge_catalog(conn, kCatalogWalks[i]));
+        if (merged && !*merged) return false;
+        if (merged) continue;
         QM_TRY(stmt, conn.prepare(kCatalogGaps[i]));
         QM_TRY(row, stmt.step_row());
         if (row) return false;

@@ -181,6 +181,12 @@ std::string_view Statement::column_text(int index, std::string& scratch) const {
     return scratch;
 }
 
+std::string_view Statement::column_bytes(int index) const {
+    const unsigned char* text = sqlite3_column_text(stmt_, index);
+    if (!text) return {};
+    return {reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index))};
+}
+
 std::string Statement::column_text(int index) const {
     std::string scratch;
     std::string_view view = column_text(index, scratch);

@@ -54,6 +54,8 @@ public:
     // step, reset or column call on this statement unless it points into `scratch`.
     std::string_view column_text(int index, std::string& scratch) const;
     std::string column_text(int index) const;
+    // The stored bytes as they are, for comparing values exactly; valid like column_text's view.
+    std::string_view column_bytes(int index) const;
 
 private:
     sqlite3* db_;
