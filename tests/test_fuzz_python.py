@@ -1,6 +1,8 @@
 """Generated Python values thrown at the two places that convert caller-built structures:
 the query dictionary and Cypher parameters. Anything may be refused, with the module's
 ordinary exceptions; nothing may crash, hang or answer differently on a second run."""
+import os
+
 from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
@@ -80,3 +82,15 @@ def test_self_referring_and_very_deep_values_are_refused():
     for value in (loop, table, deep):
         assert outcome(lambda: GRAPH.cypher("RETURN $p", {"p": value}))[0] != "ok"
         assert outcome(lambda: GRAPH.query({"match": [{"node": "a", "properties": {"k": value}}]}))[0] != "ok"
+
+
+def test_the_long_run_driver_runs():
+    # stress/fuzz_python.py runs millions of these; a few thousand here keep it from rotting.
+    import subprocess
+    import sys
+    here = os.path.dirname(os.path.abspath(__file__))
+    done = subprocess.run([sys.executable, os.path.join(here, "..", "stress", "fuzz_python.py"), "3000", "1"],
+                          capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr[-2000:]
+    assert "query dictionaries: 3000 inputs, 0 failures" in done.stdout
+    assert "Cypher parameters: 3000 inputs, 0 failures" in done.stdout
