@@ -131,9 +131,8 @@ def main():
         spec = query_spec(rng)
         checked("query dictionary", lambda: outcome(lambda: graph.query(spec)) != outcome(
             lambda: graph.snapshot().query(spec)) and "answered differently on a snapshot", spec)
-        if (i + 1) % 100_000 == 0:
+        if (i + 1) % 100_000 == 0 or i + 1 == inputs:
             report("query dictionaries", i + 1, started)
-    report("query dictionaries", inputs, started)
     started = time.perf_counter()
     for i in range(inputs):
         if i % 1000 == 0:
@@ -144,9 +143,8 @@ def main():
             lambda: graph.snapshot().cypher(statement, params)) and "answered differently twice", statement, params)
         checked("Cypher parameters", lambda: outcome(lambda: graph.cypher(statement, params)) and None,
                 statement, params)
-        if (i + 1) % 100_000 == 0:
+        if (i + 1) % 100_000 == 0 or i + 1 == inputs:
             report("Cypher parameters", i + 1, started)
-    report("Cypher parameters", inputs, started)
 
 
 if __name__ == "__main__":
