@@ -107,45 +107,51 @@ def parameters(rng):
     return {rng.choice(names): value(rng) for _ in range(rng.randrange(1, 4))}
 
 
-def report(name, count, started):
-    rate = count / max(time.perf_counter() - started, 1e-9)
-    print(f"{name}: {count} inputs, 0 failures, {rate:.0f}/s", flush=True)
-
-
-def checked(what, run, *shown):
-    """Runs one input; anything but an answer or an ordinary refusal stops with the input."""
+def answered(call, shown):
+    """The call's answer or ordinary refusal; anything else (outcome lets it through) stops
+    the run with the input."""
     try:
-        problem = run()
+        return outcome(call)
     except Exception as e:
-        problem = f"{type(e).__name__}: {e}"
-    if problem:
-        sys.exit(f"{what}: {problem}\ninput: {shown!r}")
+        sys.exit(f"{type(e).__name__}: {e}\ninput: {shown!r}")
+
+
+def same_twice(first, second, shown):
+    a, b = answered(first, shown), answered(second, shown)
+    if a != b:
+        sys.exit(f"answered differently: {a!r} then {b!r}\ninput: {shown!r}")
+
+
+def run(name, inputs, one):
+    started = time.perf_counter()
+    for i in range(inputs):
+        one(i)
+        if (i + 1) % 100_000 == 0 or i + 1 == inputs:
+            rate = (i + 1) / max(time.perf_counter() - started, 1e-9)
+            print(f"{name}: {i + 1} inputs, 0 failures, {rate:.0f}/s", flush=True)
 
 
 def main():
     inputs = int(sys.argv[1]) if len(sys.argv) > 1 else 1_000_000
     rng = random.Random(int(sys.argv[2]) if len(sys.argv) > 2 else 0)
     graph = small_graph()
-    started = time.perf_counter()
-    for i in range(inputs):
+
+    def query(_):
         spec = query_spec(rng)
-        checked("query dictionary", lambda: outcome(lambda: graph.query(spec)) != outcome(
-            lambda: graph.snapshot().query(spec)) and "answered differently on a snapshot", spec)
-        if (i + 1) % 100_000 == 0 or i + 1 == inputs:
-            report("query dictionaries", i + 1, started)
-    started = time.perf_counter()
-    for i in range(inputs):
+        same_twice(lambda: graph.query(spec), lambda: graph.snapshot().query(spec), spec)
+
+    def cypher(i):
+        nonlocal graph
         if i % 1000 == 0:
             graph = small_graph()  # CREATE statements grow it
-        statement = rng.choice(STATEMENTS)
-        params = parameters(rng)
-        checked("Cypher parameters", lambda: outcome(lambda: graph.snapshot().cypher(statement, params)) != outcome(
-            lambda: graph.snapshot().cypher(statement, params)) and "answered differently twice", statement, params)
-        checked("Cypher parameters", lambda: outcome(lambda: graph.cypher(statement, params)) and None,
-                statement, params)
-        if (i + 1) % 100_000 == 0 or i + 1 == inputs:
-            report("Cypher parameters", i + 1, started)
+        statement, params = rng.choice(STATEMENTS), parameters(rng)
+        shown = (statement, params)
+        same_twice(lambda: graph.snapshot().cypher(statement, params),
+                   lambda: graph.snapshot().cypher(statement, params), shown)
+        answered(lambda: graph.cypher(statement, params), shown)
 
+    run("query dictionaries", inputs, query)
+    run("Cypher parameters", inputs, cypher)
 
 if __name__ == "__main__":
     main()

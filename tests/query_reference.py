@@ -1,6 +1,7 @@
-"""A plain-Python executor of the structured query algorithm as written: every node
-element's candidate list in full, bindings copied per partial path, recursion on both sides.
-It reads the graph only through the public read methods."""
+"""A deliberately naive plain-Python query executor, kept so simple that it is easy to trust:
+every node element's candidate list in full, bindings copied per partial path, recursion on
+both sides. The engine's pruned, anchored search must give exactly its rows, so any shortcut
+that drops or reorders a row shows. It reads the graph only through the public read methods."""
 
 import math
 

@@ -1,5 +1,6 @@
-"""Model records in the file: rows and op log as written, reopen and refresh round trips,
-staleness of other handles, and a factor with its table written as one transaction."""
+"""Model records in the file: the stored rows and op log that other handles and processes
+read, reopen and refresh round trips, staleness of other handles, and a factor with its
+table committed in one transaction so no reader sees one without the other."""
 import pytest
 
 import _quillmere as q

@@ -68,7 +68,7 @@ def test_malformed_field_fails_open_and_refresh_with_its_message(db, sql, error)
 
 # Forms that load: (SQL, node 0's labels, properties and external id after opening).
 ACCEPTED = [
-    # A carriage return ends a line only before a line feed; unknown escapes stay as written.
+    # A carriage return ends a line only before a line feed; unknown escapes keep their backslash.
     ("UPDATE nodes SET labels = 'A\r\nB\\q\r\n\\\\\\n\r' WHERE id = 0", ["A", "B\\q", "\\\n\r"], {}, "a"),
     ("UPDATE nodes SET labels = 'A\n' WHERE id = 0", ["A"], {}, "a"),
     ("UPDATE nodes SET labels = char(10) WHERE id = 0", [""], {}, "a"),

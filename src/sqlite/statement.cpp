@@ -171,20 +171,17 @@ bool Statement::column_is_null(int index) const {
 
 std::int64_t Statement::column_i64(int index) const { return sqlite3_column_int64(stmt_, index); }
 
-std::string_view Statement::column_text(int index, std::string& scratch) const {
-    const unsigned char* text = sqlite3_column_text(stmt_, index);
-    if (!text) return {};
-    std::string_view bytes(reinterpret_cast<const char*>(text),
-                           static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)));
-    if (valid_utf8(bytes)) return bytes;
-    scratch = lossy_utf8(bytes);
-    return scratch;
-}
-
 std::string_view Statement::column_bytes(int index) const {
     const unsigned char* text = sqlite3_column_text(stmt_, index);
     if (!text) return {};
     return {reinterpret_cast<const char*>(text), static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index))};
+}
+
+std::string_view Statement::column_text(int index, std::string& scratch) const {
+    std::string_view bytes = column_bytes(index);
+    if (valid_utf8(bytes)) return bytes;
+    scratch = lossy_utf8(bytes);
+    return scratch;
 }
 
 std::string Statement::column_text(int index) const {
