@@ -134,6 +134,17 @@ constexpr CatalogWalk kCatalogWalks[] = {
      "value_text;"},
 };
 
+// Reads the current row's columns; false when one is not text, whose order against
+// text this comparison does not share with SQLite.
+bool read_text_row(const Statement& stmt, std::vector<std::string>& row) {
+    for (std::size_t i = 0; i < row.size(); ++i) {
+        int column = static_cast<int>(i);
+        if (stmt.column_type(column) != Statement::Type::Text) return false;
+        row[i].assign(stmt.column_bytes(column));  // reuses the buffer of the last row
+    }
+    return true;
+}
+
 // True or false when the walk decided; none when it gave up for the scan.
 Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& walk) {
     QM_TRY(first, conn.prepare(walk.first));
@@ -144,7 +155,11 @@ Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& wa
     Statement* current = &first;
     for (int seeks = 0; found; ++seeks) {
         if (seeks == kMaxSeeks) return std::optional<bool>();
-        for (int i = 0; i < walk.columns; ++i) row[static_cast<std::size_t>(i)] = current->column_text(i);
+        // The walk binds what it read, so it needs the exact stored text and one that can
+        // be bound; anything else is left to the ordered pass.
+        if (!read_text_row(*current, row)) return std::optional<bool>();
+        for (const std::string& value : row)
+            if (value.find('\0') != std::string::npos) return std::optional<bool>();
         QM_CHECK(probe.bind_text(1, walk.scope));
         for (int i = 0; i < walk.columns; ++i) QM_CHECK(probe.bind_text(i + 2, row[static_cast<std::size_t>(i)]));
         QM_TRY(present, probe.step_row());
@@ -157,17 +172,6 @@ Result<std::optional<bool>> walk_catalog(Connection& conn, const CatalogWalk& wa
         current = &next;
     }
     return std::optional<bool>(true);
-}
-
-// Reads the current row's columns; false when one is not text, whose order against
-// text this comparison does not share with SQLite.
-bool read_text_row(const Statement& stmt, std::vector<std::string>& row) {
-    for (std::size_t i = 0; i < row.size(); ++i) {
-        int column = static_cast<int>(i);
-        if (stmt.column_type(column) != Statement::Type::Text) return false;
-        row[i].assign(stmt.column_bytes(column));  // reuses the buffer of the last row
-    }
-    return true;
 }
 
 // Many distinct values: both sides are read once in index order and met like a merge,
