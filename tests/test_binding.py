@@ -49,16 +49,6 @@ def test_every_reader_names_its_argument(g, call, text):
     assert str(info.value) == text
 
 
-def test_batch_jobs_take_the_methods_defaults(g):
-    g.add_nodes([{} for _ in range(4)])
-    g.add_edges([{"source": s, "target": t, "edge_type": "t"} for s, t in [(0, 1), (1, 2), (2, 3), (3, 0), (0, 2)]])
-    pagerank, bfs, walk = g.compute_batch([{"op": "pagerank"}, {"op": "bfs", "start": 1},
-                                           {"op": "random_walk", "start": 0, "steps": 5, "seed": 3}])
-    assert pagerank == g.pagerank()
-    assert bfs == g.bfs(1) != g.bfs(1, direction="in")
-    assert walk == g.random_walk(0, 5, seed=3)
-
-
 def nested(depth, leaf=1):
     value = leaf
     for _ in range(depth):

@@ -1,4 +1,6 @@
 """Python values in and out: property values, property dicts, record dictionaries."""
+from functools import reduce
+
 import pytest
 
 
@@ -19,20 +21,19 @@ def test_subclasses_convert_as_their_base(g):
     assert g.get_node(0).properties == {"f": 2.0, "k": 7}
 
 
+# The insertion model checks these values on add_node and add_nodes; a lookup converts its
+# value on a path of its own.
 @pytest.mark.parametrize("value, exc, message", [
-    (float("nan"), ValueError, "float property values must be finite"),
     (float("inf"), ValueError, "float property values must be finite"),
-    (None, ValueError, "property values must be str, int, float, or bool"),
     (b"x", ValueError, "property values must be str, int, float, or bool"),
-    ([1], ValueError, "property values must be str, int, float, or bool"),
     ({"a": {"b": 1}}, ValueError, "property values must be str, int, float, or bool"),
+    # Refused at the top, never walked: a converter that descended would exhaust the C stack.
+    (reduce(lambda v, _: [v], range(100000), []), ValueError, "property values must be str, int, float, or bool"),
     (2**63, OverflowError, None),
     (-2**63 - 1, OverflowError, None),
 ])
 def test_bad_property_values(g, value, exc, message):
-    for call in (lambda: g.add_node(properties={"k": value}),
-                 lambda: g.add_nodes([{"properties": {"k": value}}]),
-                 lambda: g.nodes_with_property("k", value) if value is not None else g.add_node(properties={"k": value})):
+    for call in (lambda: g.add_node(properties={"k": value}), lambda: g.nodes_with_property("k", value)):
         with pytest.raises(exc) as info:
             call()
         if message:
@@ -40,29 +41,10 @@ def test_bad_property_values(g, value, exc, message):
     assert g.node_count() == 0
 
 
-def test_deep_and_cyclic_values_are_refused_cleanly(g):
-    deep = []
-    for _ in range(100000):
-        deep = [deep]
-    cyclic = {}
-    cyclic["self"] = cyclic
-    for value in (deep, cyclic):
-        with pytest.raises(ValueError):
-            g.add_node(properties={"k": value})
-    assert g.node_count() == 0
-
-
+# Rows the insertion model (test_model.py) never generates; it pins every other record message.
 NODE_RECORD_ERRORS = [
     (({"external_id": "a"},), "add_nodes records must be a list"),
-    ([{"external_id": "a"}, 5], "node record 1 must be a dict"),
-    ([{"external_id": "a"}, {"name": "b"}], 'node record 1 has unknown field "name"'),
-    ([{1: "a"}], "node record 0 keys must be strings"),
-    ([{"properties": [1]}], 'optional record field "properties" must be a dict'),
-    ([{"external_id": 5}], 'optional record field "external_id" must be a string'),
-    ([{"labels": "person"}], 'optional record field "labels" must be a list of strings'),
-    ([{"labels": [1]}], 'optional record field "labels" must be a list of strings'),
     ([{"labels": 7}], 'optional record field "labels" must be a list of strings'),
-    ([{"properties": {"k": None}}], "property values must be str, int, float, or bool"),
     # The unknown field is reported before a bad value of an allowed one.
     ([{"labels": 7, "zzz": 1}], 'node record 0 has unknown field "zzz"'),
 ]
@@ -78,21 +60,9 @@ def test_node_record_errors(g, records, message):
 
 EDGE_RECORD_ERRORS = [
     ("nope", "add_edges records must be a list"),
-    ([[1]], "edge record 0 must be a dict"),
-    ([{"source": 0, "target": 1, "edge_type": "e", "weight": 1}], 'edge record 0 has unknown field "weight"'),
-    ([{"source": 0, "edge_type": "knows"}], 'record 0 missing "target"'),
     ([{"target": 0, "edge_type": "knows"}], 'record 0 missing "source"'),
-    ([{"source": 0, "target": 1}], 'record 0 missing "edge_type"'),
-    ([{"source": 0, "target": -1, "edge_type": "k"}], 'record 0 field "target" must be an int'),
-    ([{"source": 2**64, "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
     ([{"source": None, "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
-    ([{"source": "0", "target": 0, "edge_type": "k"}], 'record 0 field "source" must be an int'),
     ([{"source": 0, "target": 1, "edge_type": 5}], 'record 0 field "edge_type" must be a string'),
-    ([{"source": 0, "target": 1, "edge_type": None}], 'record 0 field "edge_type" must be a string'),
-    ([{"source": 0, "target": 1, "edge_type": "e", "properties": 3}],
-     'optional record field "properties" must be a dict'),
-    ([{"source": 0, "target": 1, "edge_type": "e"}, {"source": 0, "target": 1, "edge_type": "e", "x": 1}],
-     'edge record 1 has unknown field "x"'),
 ]
 
 
@@ -105,12 +75,9 @@ def test_edge_record_errors(g, records, message):
     assert g.edge_count() == 0
 
 
-def test_record_fields_accept_none_and_sequences(g):
-    assert g.add_nodes([{"external_id": None, "labels": None, "properties": None},
-                        {"labels": ("a", "b")}]) == [0, 1]
-    assert g.get_node(1).labels == ["a", "b"]
-    assert g.add_edges([{"source": 0, "target": 1, "edge_type": "e", "properties": None}]) == [0]
-    assert g.get_edge(0).properties == {}
+def test_record_labels_may_be_any_sequence(g):
+    assert g.add_nodes([{"labels": ("a", "b")}]) == [0]
+    assert g.get_node(0).labels == ["a", "b"]
 
 
 def test_hostile_index_mutating_the_batch(g):
@@ -171,14 +138,3 @@ def test_large_and_repeated_property_keys(g):
     assert got == props and list(got) == sorted(props)
     assert g.nodes_with_property("k000001", n - 1) == [0]
 
-    class Twin(str):
-        # Distinct dict keys that carry the same text: the later one is kept.
-        def __hash__(self):
-            return id(self)
-
-        def __eq__(self, other):
-            return self is other
-
-    many = {Twin(f"k{i % 40:02d}"): i for i in range(80)}
-    g.add_node(properties=many)
-    assert g.get_node(1).properties == {f"k{j:02d}": 40 + j for j in range(40)}
