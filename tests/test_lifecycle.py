@@ -14,20 +14,12 @@ STALE = "SQLite graph has changed since this handle was opened; call refresh() b
 def test_two_handles_stale_then_refresh(db):
     a, b = q.Graph(db), q.Graph.open(db)
     a.add_node("x", ["L"])
-    with pytest.raises(ValueError) as info:
-        b.add_node("y")
-    assert str(info.value) == STALE
     with pytest.raises(ValueError, match="call refresh"):
         b.compact()
     assert b.node_count() == 0  # reads never check
     b.refresh()
     assert b.get_node_id("x") == 0 and b.nodes_with_label("L") == [0]
     assert b.add_node("y") == 1
-    with pytest.raises(ValueError, match="call refresh"):
-        a.add_edge(0, 0, "t")
-    a.refresh()
-    a.add_edge(0, 1, "t")
-    assert rows(db, "SELECT MAX(seq) FROM op_log") == [(3,)]
 
 
 def test_refresh_needs_a_file():
