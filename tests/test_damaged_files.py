@@ -9,7 +9,7 @@ import warnings
 import pytest
 
 import _quillmere as q
-from store_helpers import execute
+from store_helpers import execute, view
 
 
 def build(path):
@@ -30,15 +30,10 @@ def block_cache(path):
     return f"failed to create segment directory {directory}: File exists"
 
 
-def answers(g):
-    return ([(e.id, e.source, e.target) for e in g.edges()],
-            [g.neighbors(n) for n in range(g.node_count())])
-
-
 @pytest.mark.parametrize("opener", [q.Graph, q.Graph.open])
 def test_unsaveable_cache_opens_with_a_warning(tmp_path, opener):
     path = str(tmp_path / "g.db")
-    expected = answers(build(path))
+    expected = view(build(path))
     message = block_cache(path)
     with warnings.catch_warnings():  # a warning escalated to an error refuses the open
         warnings.simplefilter("error")
@@ -47,7 +42,7 @@ def test_unsaveable_cache_opens_with_a_warning(tmp_path, opener):
     with pytest.warns(RuntimeWarning) as caught:
         g = opener(path)
     assert [str(w.message) for w in caught] == [message]
-    assert answers(g) == expected
+    assert view(g) == expected
     # The handle is fully usable: writes commit (their compaction warns), and an explicit
     # compaction still raises.
     with pytest.warns(RuntimeWarning, match="segment directory"):
@@ -60,7 +55,7 @@ def test_unsaveable_cache_opens_with_a_warning(tmp_path, opener):
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         q.Graph(path)
-        assert answers(q.Graph(path))[0][-1] == (2, 2, 0)
+        assert view(q.Graph(path))["edges"][-1] == (2, 2, 0, "t", {})
 
 
 def test_refresh_that_reopens_warns_and_keeps_the_new_state(tmp_path):
