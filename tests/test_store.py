@@ -184,8 +184,6 @@ def test_metadata_records_load_from_the_file(db):
     execute(db, "INSERT INTO factors VALUES (0, '0', '1', 'cpd', '')")
     execute(db, "INSERT INTO factor_tables VALUES (0, '1,0', '0.2,0.3,0.5,0.1,0.1,0.8', 2)")
     execute(db, "INSERT INTO latest_posteriors VALUES (1, '1,1,2')")
-    execute(db, "INSERT INTO evidence VALUES (0, 1, 'state\tstring\tred')")
-    execute(db, "INSERT INTO traces VALUES (0, '')")
     g = q.Graph(db)  # loads; the records' Python getters come with their own subsystem
     assert g.node_count() == 1
     # A table whose shape disagrees with its variables is refused, not trusted.
