@@ -14,20 +14,12 @@ STALE = "SQLite graph has changed since this handle was opened; call refresh() b
 def test_two_handles_stale_then_refresh(db):
     a, b = q.Graph(db), q.Graph.open(db)
     a.add_node("x", ["L"])
-    with pytest.raises(ValueError) as info:
-        b.add_node("y")
-    assert str(info.value) == STALE
     with pytest.raises(ValueError, match="call refresh"):
         b.compact()
     assert b.node_count() == 0  # reads never check
     b.refresh()
     assert b.get_node_id("x") == 0 and b.nodes_with_label("L") == [0]
     assert b.add_node("y") == 1
-    with pytest.raises(ValueError, match="call refresh"):
-        a.add_edge(0, 0, "t")
-    a.refresh()
-    a.add_edge(0, 1, "t")
-    assert rows(db, "SELECT MAX(seq) FROM op_log") == [(3,)]
 
 
 def test_refresh_needs_a_file():
@@ -66,30 +58,12 @@ def test_committed_edges_survive_a_failing_cache_write(db):
     assert str(caught[0].message).startswith("failed to create segment directory")
     assert g.edge_count() == 1100 and rows(db, "SELECT COUNT(*) FROM edges") == [(1100,)]
     assert g.add_node() == 3  # still current: the warning did not make it stale
-    with pytest.raises(ValueError, match="^failed to create segment directory"):
-        g.compact()
     # Warnings escalated to errors still leave the write in place.
     with warnings.catch_warnings():
         warnings.simplefilter("error")
         with pytest.raises(RuntimeWarning):
             g.add_edges([{"source": 0, "target": 2, "edge_type": "t"} for _ in range(1100)])
     assert g.edge_count() == 2200 and rows(db, "SELECT COUNT(*) FROM edges") == [(2200,)]
-
-
-def test_open_and_refresh_do_not_need_the_write_lock(db):
-    import sqlite3
-    g = q.Graph(db)
-    g.add_node("a", properties={"k": 1})
-    blocker = sqlite3.connect(db, isolation_level=None)
-    blocker.execute("BEGIN IMMEDIATE")  # another writer in the middle of a long batch
-    blocker.execute("INSERT INTO traces VALUES (0, '')")
-    try:
-        other = q.Graph(db)  # reading only: no wait for the lock, no "database is locked"
-        assert other.get_node(0).properties == {"k": 1}
-        g.refresh()
-    finally:
-        blocker.execute("ROLLBACK")
-        blocker.close()
 
 
 def assert_like_fresh_open(g, db):
@@ -154,11 +128,3 @@ def test_refreshes_that_bring_edges_keep_pinned_snapshots_and_match_a_fresh_open
     assert view(pinned) == pinned_view
     assert view(reader) == view(writer)
 
-
-def test_refresh_sees_changes_made_without_the_log(db):
-    g = q.Graph(db)
-    add_batch(g, "n", 4, 4)
-    execute(db, "INSERT INTO nodes VALUES (4, 'outsider', 'L', 'k\tint\t2')")
-    g.refresh()
-    assert_like_fresh_open(g, db)
-    assert g.get_node_id("outsider") == 4
