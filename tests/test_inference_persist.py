@@ -51,14 +51,6 @@ def test_persist_round_trip_through_a_file(db):
     assert reopened.get_trace(r2["trace_id"]).payload["kind"] == "belief_propagation"
 
 
-def test_in_memory_persist_keeps_posteriors_and_traces():
-    g = _quillmere.Graph()
-    a, b = pair_model(g)
-    r = g.belief_propagation(persist=True, evidence={a: "false"})
-    assert r["trace_id"] == 0 and g.posterior(a) == {"false": 1.0, "true": 0.0}
-    assert g.posterior(b) == r["beliefs"][b]
-
-
 def test_a_failed_posterior_write_changes_nothing(db):
     g = _quillmere.Graph(db)
     a, b = pair_model(g)
@@ -92,13 +84,12 @@ def test_a_stale_handle_persists_nothing(db):
     assert g.belief_propagation([b], persist=True)["trace_id"] == 0
 
 
-def test_borrows():
+def test_borrows_and_in_memory_persist():
     g = _quillmere.Graph()
-    pair_model(g)
+    a, b = pair_model(g)
 
     class Reentrant:
-        """An id whose conversion calls back into the graph while the outer call holds it."""
-
+        # An id whose conversion calls back into the graph while the outer call holds it.
         def __init__(self, inner):
             self.inner = inner
 
@@ -114,3 +105,6 @@ def test_borrows():
         g.belief_propagation([Reentrant(lambda: g.local_propagate({}))])
     # Shared with shared is fine.
     assert g.compile_active_subgraph([Reentrant(lambda: g.compile_active_subgraph([1]))])["variables"] == [0, 1]
+    # Every borrow was released; in memory, persist keeps posteriors and traces too.
+    r = g.belief_propagation(persist=True, evidence={a: "false"})
+    assert r["trace_id"] == 0 and g.posterior(a) == {"false": 1.0, "true": 0.0} and g.posterior(b) == r["beliefs"][b]
