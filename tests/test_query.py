@@ -249,16 +249,3 @@ def test_schema_is_published_exactly_and_fresh_each_time(q):
     names = list(vars(q))
     assert names.index("__version__") < names.index("_query_dsl_schema") < names.index("Graph")
 
-
-def test_snapshot_queries_see_the_graph_as_it_was(db):
-    g = _quillmere.Graph(db)
-    g.add_nodes([{"external_id": "a"}, {"external_id": "b"}])
-    g.add_edge(0, 1, "t")
-    s = g.snapshot()
-    g.add_node(external_id="c")
-    g.add_edge(1, 2, "t")
-    spec = {"match": [N, E, {"node": "b"}]}
-    assert s.query(spec) == [{"a": 0, "b": 1}]
-    assert g.query(spec) == [{"a": 0, "b": 1}, {"a": 1, "b": 2}]
-    assert s.query({"match": [{"node": "a", "external_id": "c"}]}) == []
-    assert _quillmere.Graph(db).query(spec) == g.query(spec)
