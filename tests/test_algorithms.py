@@ -32,16 +32,14 @@ def views(g):
     yield "compacted", g
 
 
-def test_shortest_path_weight_forms():
+def test_shortest_path_weight_forms_and_errors():
     # Orders, ties and parallel edges are proved against the reference below on random graphs.
     # Strings parse, a missing property weighs 1.0, zero is allowed.
     g = graph_of(4, [(0, 1, "t", {"w": "2.5"}), (1, 2, "t", {}), (2, 3, "t", {"w": 0}), (0, 3, "t", {"w": 10})])
     assert g.shortest_path(0, 3, weight_property="w") == {"nodes": [0, 1, 2, 3], "distance": 3.5}
     assert g.shortest_path(0, 3, weight_property="absent") == {"nodes": [0, 3], "distance": 1.0}
     assert g.shortest_path(2, 2, direction="sideways") == {"nodes": [2], "distance": 0.0}
-
-
-def test_shortest_path_weight_errors_only_on_reached_edges():
+    # A bad weight is an error only on an edge the search reaches.
     g = graph_of(4, [(0, 1, "t", {"w": 1}), (2, 3, "t", {"w": True})])
     assert g.shortest_path(0, 1, weight_property="w") == {"nodes": [0, 1], "distance": 1.0}
     with pytest.raises(ValueError, match='^edge 1 property "w" is not a floating-point value$'):

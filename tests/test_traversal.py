@@ -22,7 +22,8 @@ def test_direction_words_and_exact_type_text():
 # ---------------------------------------------------------------- errors
 
 
-def test_direction_word_is_quoted_in_its_message():
+def test_argument_errors():
+    # The direction word is quoted with escapes; other arguments fail in their conversion.
     g = build([(0, 1, "R")])
     with pytest.raises(ValueError) as e:
         g.k_hop(0, 1, 'Out"\\\t\n\x01')
@@ -32,10 +33,6 @@ def test_direction_word_is_quoted_in_its_message():
     # starts are checked in order, even after a duplicate of a good one
     with pytest.raises(ValueError, match="^node 9 not found$"):
         g.frontier([0, 0, 9, 8], 1)
-
-
-def test_argument_types():
-    g = build([(0, 1, "R")])
     cases = [
         (lambda: g.frontier("01", 1), TypeError, "argument 'starts'"),
         (lambda: g.frontier([0, "1"], 1), TypeError, "argument 'starts'"),
@@ -54,7 +51,7 @@ def test_argument_types():
 # ---------------------------------------------------------------- propagate
 
 
-def test_propagate_weight_and_seed_checks():
+def test_propagate_weight_and_seed_checks_and_conversion():
     for value, tail in (("x", "is not a floating-point value"), (True, "is not a floating-point value"),
                         ("-inf", "must be finite and non-negative"), (-1, "must be finite and non-negative")):
         g = build([(0, 1, "R"), (0, 1, "R")], props={1: {"p\"k": value}})
@@ -71,9 +68,6 @@ def test_propagate_weight_and_seed_checks():
             g.propagate({0: p}, 1)
     assert g.propagate({0: -0.0, 1: 2}, 0) == {0: 0.0, 1: 2.0}
     assert g.propagate({True: 1.0}, 0) == {1: 1.0}
-
-
-def test_propagate_seed_conversion():
     g = build([(0, 1, "R"), (1, 2, "R")])
     for seeds, exc in (({0.0: 1.0}, TypeError), ({0: "1.0"}, TypeError), ({-1: 1.0}, OverflowError)):
         with pytest.raises(exc):
