@@ -91,6 +91,8 @@ ERRORS = [
     ({"match": [N, {"edge": ""}, N]}, "edge alias cannot be empty"),
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}]}, "property filter key cannot be empty"),
     ({"match": [{"node": "a", "properties": {"": 1}}]}, "property filter key cannot be empty"),
+    ({"match": [{"node": "a", "where": [{"property": "k", "op": "contains", "value": 1}]}]},
+     "property filter op 'contains' requires a string value"),
     ({"match": [{"node": "", "where": [{"property": "", "value": 1}]}]}, "node alias cannot be empty"),
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}, {"edge": "a"}, N]},
      "property filter key cannot be empty"),
@@ -99,6 +101,7 @@ ERRORS = [
     ({"match": [{"node": "a", "where": [{"property": "", "value": 1}]}], "return": ["zz"]},
      "property filter key cannot be empty"),
     ({"match": [N], "return": [""]}, "return alias cannot be empty"),
+    ({"match": [N, E, N], "return": ["b"]}, 'return alias "b" is not declared'),
     ({"match": [N], "return": ["a", "a", ""]}, 'return alias "a" is duplicated'),
 ]
 
