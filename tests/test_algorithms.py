@@ -17,6 +17,13 @@ def random_edges(rng, n, m, types=("a", "b")):
     return edges
 
 
+def multigraph(n, pairs):
+    m = nx.MultiDiGraph()
+    m.add_nodes_from(range(n))
+    m.add_edges_from(pairs)
+    return m
+
+
 def views(g):
     """The graph, a snapshot of it, and the graph compacted."""
     yield "live", g
@@ -25,16 +32,14 @@ def views(g):
     yield "compacted", g
 
 
-def test_shortest_path_weight_forms():
+def test_shortest_path_weight_forms_and_errors():
     # Orders, ties and parallel edges are proved against the reference below on random graphs.
     # Strings parse, a missing property weighs 1.0, zero is allowed.
     g = graph_of(4, [(0, 1, "t", {"w": "2.5"}), (1, 2, "t", {}), (2, 3, "t", {"w": 0}), (0, 3, "t", {"w": 10})])
     assert g.shortest_path(0, 3, weight_property="w") == {"nodes": [0, 1, 2, 3], "distance": 3.5}
     assert g.shortest_path(0, 3, weight_property="absent") == {"nodes": [0, 3], "distance": 1.0}
     assert g.shortest_path(2, 2, direction="sideways") == {"nodes": [2], "distance": 0.0}
-
-
-def test_shortest_path_weight_errors_only_on_reached_edges():
+    # A bad weight is an error only on an edge the search reaches.
     g = graph_of(4, [(0, 1, "t", {"w": 1}), (2, 3, "t", {"w": True})])
     assert g.shortest_path(0, 1, weight_property="w") == {"nodes": [0, 1], "distance": 1.0}
     with pytest.raises(ValueError, match='^edge 1 property "w" is not a floating-point value$'):
@@ -46,8 +51,6 @@ def test_shortest_path_weight_errors_only_on_reached_edges():
 
 
 def test_connected_components_order():
-    g = graph_of(5, [(3, 1), (4, 2)])
-    assert g.connected_components() == [[0], [1, 3], [2, 4]]
     g = graph_of(6, [(5, 0, "x"), (0, 3, "y"), (3, 2, "x"), (1, 4, "x")])
     assert g.connected_components() == [[0, 3, 5, 2], [1, 4]]
     assert g.connected_components(edge_type="x") == [[0, 5], [1, 4], [2, 3]]
@@ -101,7 +104,6 @@ def test_subgraph_copies_records_under_their_ids():
     assert [(e.source, e.target, e.properties) for e in s.edges()] == \
         [(e.source, e.target, e.properties) for e in map(g.get_edge, (0, 2, 3, 5))]
     assert s.bfs(2, direction="in") == [2, 0]
-    assert g.subgraph([2, 0], edge_type="x").edge_ids() == [0, 3, 5]
     assert g.subgraph([]).node_count() == 0
     # A subgraph of a snapshot is its own graph, and the source is unchanged.
     assert s.subgraph([0]).node_ids() == [0]
@@ -151,9 +153,7 @@ def test_random_graphs_against_references_and_networkx(seed):
     g = graph_of(n, edges[:half])
     g.compact()
     g.add_edges([{"source": s, "target": t, "edge_type": ty, "properties": p} for s, t, ty, p in edges[half:]])
-    multi = nx.MultiDiGraph()
-    multi.add_nodes_from(range(n))
-    multi.add_edges_from((s, t) for s, t, _, _ in edges)
+    multi = multigraph(n, ((s, t) for s, t, _, _ in edges))
     out = [ref_neighbors(edges, v) for v in range(n)]
 
     starts = rng.sample(range(n), 6)
@@ -189,21 +189,16 @@ def test_walks_over_a_large_share_of_a_bigger_graph_keep_their_order():
     g = graph_of(n, edges[:50000])
     g.compact()
     g.add_edges([{"source": s, "target": t, "edge_type": ty} for s, t, ty in edges[50000:]])
-    multi, typed = nx.MultiDiGraph(), nx.MultiDiGraph()
-    multi.add_nodes_from(range(n))
-    multi.add_edges_from((s, t) for s, t, _ in edges)
-    typed.add_nodes_from(range(n))
-    typed.add_edges_from((s, t) for s, t, ty in edges if ty == "a")
+    multi = multigraph(n, ((s, t) for s, t, _ in edges))
+    typed = multigraph(n, ((s, t) for s, t, ty in edges if ty == "a"))
     start = 1234
     assert g.bfs(start) == [start] + [b for _, b in nx.bfs_edges(multi, start)]
     assert g.bfs(start, "in") == [start] + [b for _, b in nx.bfs_edges(multi, start, reverse=True)]
     assert g.bfs(start, edge_type="a") == [start] + [b for _, b in nx.bfs_edges(typed, start)]
     assert g.bfs(start, max_depth=2) == [start] + [b for _, b in nx.bfs_edges(multi, start, depth_limit=2)]
-    both = {v: [] for v in range(n)}
-    for s, t, _ in edges:
+    both = {v: [] for v in range(n)}  # every outgoing neighbour before any incoming one
+    for s, t, _ in edges + [(t, s, None) for s, t, _ in edges]:
         both[s].append(t)
-    for s, t, _ in edges:
-        both[t].append(s)
     seen, order = {start}, [start]
     for v in order:
         for w in both[v]:

@@ -83,7 +83,6 @@ TABLE = [
     ("MATCH (a-b) RETURN 1", None, (ERR, 'invalid identifier "a-b"')),
     ("MATCH (`a b`:Pet) RETURN id(`a b`)", None, [[3]]),
     ("MATCH (``:Pet) RETURN id(``)", None, [[3]]),
-    ("MATCH (a)-[r]->(b)" + "-[]->()" * 0 + " RETURN count(*)", None, [[4]]),
     (LONG, None, (ERR, "Cypher pattern has more than 512 relationships")),
     # expressions
     ("RETURN 1 AS one, 'x' AS s, null AS z, [1, 2.5, $p] AS l", {"p": 7}, [[1, "x", None, [1, 2.5, 7]]]),
@@ -112,7 +111,6 @@ TABLE = [
     ("RETURN " + DEEP, None, (ERR, "Cypher expression nests lists more than 64 levels deep")),
     ("RETURN size(" + DEEP + ")", None, (ERR, "invalid identifier \"size(" + DEEP + ")\"")),
     # projections
-    ("MATCH (n:Person) RETURN n.name ORDER BY n.name DESC SKIP 1 LIMIT 2", None, [["Bob"], ["Ann"]]),
     ("MATCH (n:Person) RETURN n.name ORDER BY n.name DESC LIMIT 2 SKIP 1", None, [["Bob"], ["Ann"]]),
     ("MATCH (n:Person) RETURN n.name SKIP 1 LIMIT 5 SKIP 2", None, [["Cat"]]),
     ("MATCH (n) RETURN n SKIP -1", None, (ERR, "SKIP requires a non-negative integer literal")),
@@ -130,16 +128,12 @@ TABLE = [
     ("MATCH (n) RETURN n.name ORDER BY n.name ascending LIMIT 1", None, [["Ann"]]),
     ("MATCH (n:Person) RETURN n.x, count(*)", None, (ERR, "aggregate expression is only valid in RETURN")),
     ("MATCH (n) RETURN count(*), count(n) ORDER BY n.name SKIP 5", None, [[4, 4]]),
-    ("MATCH (n) RETURN id(n) SKIP 10", None, []),
     ("MATCH (n) RETURN $p LIMIT 0", None, (ERR, "missing Cypher parameter $p")),
     ("MATCH (n:Nope) RETURN $p", None, []),
-    # matching and filtering (comparisons, directions and repeated variables are proved
+    # matching and filtering (comparisons, directions, counts and slices are proved
     # against the scanning reference in test_cypher_reference.py)
-    ("MATCH (n) WHERE n.age = 30 RETURN n.name", None, [["Ann"], ["Bob"]]),
     ("MATCH (n {age: $a}) RETURN n.name", {"a": 30}, [["Ann"], ["Bob"]]),
-    ("MATCH (n {age: null}) RETURN n.name", None, []),
     ("MATCH (n {external_id: 'rex'}) RETURN id(n), n.external_id", None, [[3, "rex"]]),
-    ("MATCH (n) WHERE n.name >= 'B' AND n.name <= 'Cat' RETURN n.name", None, [["Bob"], ["Cat"]]),
     ("MATCH (n) WHERE n.name CONTAINS 'o' RETURN n.name", None, [["Bob"]]),
     ("MATCH (n) WHERE n.name contains '' RETURN count(*)", None, [[4]]),
     ("MATCH (n) WHERE n.name = 'IN' RETURN n", None, []),
@@ -148,7 +142,6 @@ TABLE = [
     ("MATCH (n) WHERE n.a = 1 OR n.b = 2 RETURN n", None, (ERR, 'invalid identifier "1 OR n"')),
     ("MATCH (n) WHERE n.a RETURN n", None, (ERR, 'unsupported WHERE predicate "n.a"')),
     ("MATCH (n) WHERE = 1 RETURN n", None, (ERR, "empty expression")),
-    ("MATCH (a)-[r]-(b) WHERE a.name = 'Ann' RETURN id(r), b.name", None, [[0, "Bob"], [3, "Rex"]]),
     ("MATCH (a)-[r {since: 2020.0}]->(b) RETURN type(r), startNode(r), endNode(r)", None,
      [["KNOWS", ("node", 0), ("node", 1)]]),
     ("MATCH (n:Pet) RETURN elementId(n), labels(n), n", None, [["node:3", ["Pet"], ("node", 3)]]),
@@ -157,7 +150,6 @@ TABLE = [
     ("OPTIONAL MATCH (n:Missing) RETURN count(n)", None, [[0]]),
     ("OPTIONAL MATCH (n:Missing) RETURN count(*)", None, [[1]]),
     ("OPTIONAL MATCH (n:Pet) RETURN n.name", None, [["Rex"]]),
-    ("MATCH (n:Missing) RETURN count(*)", None, [[0]]),
     # unions
     ("MATCH (n) RETURN n.a AS a UNION MATCH (m) RETURN m.a AS b", None,
      (ERR, "UNION queries must return the same columns")),
@@ -166,24 +158,26 @@ TABLE = [
     ("RETURN 1 AS x UNION ALL RETURN 2 AS x", None, (ERR, UNSUPPORTED)),
     ("RETURN 'UNION' AS x", None, [["UNION"]]),
     ("RETURN 1 AS x UNION", None, (ERR, "Cypher query cannot be empty")),
-    # read-only contexts refuse writes
-    ("CREATE (n) RETURN n", None, None),
 ]
 
 
 @pytest.fixture(scope="module")
-def graph():
-    return people()
+def targets(tmp_path_factory):
+    """In memory, a snapshot, the file's writing handle and the file reopened."""
+    path = str(tmp_path_factory.mktemp("people") / "p.db")
+    file_graph = people(path)
+    return [people(), people().snapshot(), file_graph, _quillmere.Graph(path)]
 
 
-@pytest.mark.parametrize("statement, params, expected", TABLE[:-1])
-def test_statement(graph, statement, params, expected):
-    if isinstance(expected, tuple) and expected and expected[0] is ERR:
-        with pytest.raises(ValueError) as info:
-            graph.cypher(statement, params)
-        assert str(info.value) == expected[1]
-    else:
-        assert rows_of(graph.cypher(statement, params)) == expected
+@pytest.mark.parametrize("statement, params, expected", TABLE)
+def test_statement(targets, statement, params, expected):
+    for g in targets:
+        if isinstance(expected, tuple) and expected and expected[0] is ERR:
+            with pytest.raises(ValueError) as info:
+                g.cypher(statement, params)
+            assert str(info.value) == expected[1]
+        else:
+            assert rows_of(g.cypher(statement, params)) == expected
 
 
 def test_deepest_accepted_list_and_keys():
@@ -193,14 +187,3 @@ def test_deepest_accepted_list_and_keys():
         value = value[0]
     assert value == 1
     assert people().cypher("RETURN COUNT( n ), count(*) AS y").keys == ["COUNT( n )", "y"]
-
-
-def test_the_same_table_on_a_snapshot_and_a_file(tmp_path):
-    file_graph = people(str(tmp_path / "p.db"))
-    reopened = _quillmere.Graph(str(tmp_path / "p.db"))
-    snap = people().snapshot()
-    for statement, params, expected in TABLE[:-1]:
-        if isinstance(expected, tuple) and expected and expected[0] is ERR:
-            continue
-        for target in (file_graph, reopened, snap):
-            assert rows_of(target.cypher(statement, params)) == expected, statement

@@ -116,23 +116,17 @@ def test_rows_match_the_scanning_reference(model, pattern, preds, skip, limit):
 @settings(max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow])
 @given(graphs(), graphs(), patterns())
 def test_transaction_reads_see_the_base_and_its_own_writes(base, extra, pattern):
-    """The working copy is the live graph cut at the start plus the records the
-    transaction created; the reference sees both as one graph."""
+    # The working copy is the live graph cut at the start plus the transaction's own records.
     nodes, rels = pattern
     g = load(base)
     union = Model()
-    for i in sorted(base.nodes):
-        union.nodes[i] = base.nodes[i]
-    union.edges = list(base.edges)
+    union.nodes, union.edges = dict(base.nodes), list(base.edges)
     tx = g.transaction()
     offset = len(base.nodes)
     for i in sorted(extra.nodes):
         _, labels, props = extra.nodes[i]
-        text = "CREATE (n" + "".join(":" + l for l in labels) + ")"
-        if props:
-            text = "CREATE (n" + "".join(":" + l for l in labels) + " {" + ", ".join(
-                f"{k}: ${k}" for k in props) + "})"
-        tx.run(text, props)
+        params = "".join(f", {k}: ${k}" for k in props)[2:]
+        tx.run("CREATE (n" + "".join(":" + l for l in labels) + (" {" + params + "}" if props else "") + ")", props)
         union.add_node(labels, props)
     for _, s, t, typ, props in extra.edges:
         # An edge between existing nodes cannot be written in the subset: give each its
@@ -150,8 +144,7 @@ def test_transaction_reads_see_the_base_and_its_own_writes(base, extra, pattern)
 
 
 def test_compacted_and_delta_adjacency_on_a_file(tmp_path):
-    """A file-backed graph keeps most edges in the compacted segment and the newest in
-    per-node deltas; matching must read both in edge-id order."""
+    # Most edges in the compacted segment, the newest in per-node deltas: both in edge-id order.
     import random
     rnd = random.Random(7)
     model = Model()

@@ -139,10 +139,9 @@ def test_transaction_isolation_commit_and_rollback(db):
 def test_read_only_transactions_and_commit_rules(g):
     ro = g.transaction(write=False)
     assert ro.run("RETURN 1 AS one").records == [{"one": 1}]
-    with pytest.raises(ValueError, match=f"^{READ_ONLY_TX}$"):
-        ro.run("CREATE (n)")
-    with pytest.raises(ValueError, match=f"^{READ_ONLY_TX}$"):
-        ro.run("MERGE (n) RETURN n")
+    for statement in ("CREATE (n)", "MERGE (n) RETURN n"):
+        with pytest.raises(ValueError, match=f"^{READ_ONLY_TX}$"):
+            ro.run(statement)
     g.add_node(None, None, None)
     assert ro.commit() is None  # nothing to apply, so no conflict
     with pytest.raises(TypeError):
@@ -213,13 +212,10 @@ def test_parameter_refusals(g, params, error, message):
 
 
 def test_argument_types(g):
-    # Parameters nested too deeply or holding themselves are refused in test_binding.py.
-    with pytest.raises(TypeError):
-        g.cypher("RETURN 1", [("p", 1)])
-    with pytest.raises(TypeError):
-        g.cypher(5)
-    with pytest.raises(TypeError):
-        g.transaction().run("RETURN 1", 3)
+    for call in (lambda: g.cypher("RETURN 1", [("p", 1)]), lambda: g.cypher(5),
+                 lambda: g.transaction().run("RETURN 1", 3)):
+        with pytest.raises(TypeError):
+            call()
 
 
 def test_surface_of_the_new_classes(g):
@@ -228,7 +224,6 @@ def test_surface_of_the_new_classes(g):
             for name in ("run", "commit", "rollback", "__enter__", "__exit__")}
     assert sigs == {"run": "(query, parameters=None)", "commit": "()", "rollback": "()", "__enter__": "()",
                     "__exit__": "(exc_type, _exc, _traceback)"}
-    assert str(inspect.signature(g.snapshot().cypher)) == "(query, parameters=None)"
     for cls in (_quillmere.CypherResult, _quillmere.GraphTransaction):
         with pytest.raises(TypeError):
             cls()

@@ -146,9 +146,8 @@ def test_query_agrees_with_reference_on_dense_graphs():
                 if rng.random() < 0.2:
                     el["labels"] = ["A"]
                 if rng.random() < 0.15:
-                    el["where"] = [{"property": "k", "op": rng.choice(["in", "ne"]), "value": [0, 1]}]
-                    if el["where"][0]["op"] == "ne":
-                        el["where"][0]["value"] = 1
+                    op = rng.choice(["in", "ne"])
+                    el["where"] = [{"property": "k", "op": op, "value": [0, 1] if op == "in" else 1}]
             else:
                 el = {"direction": rng.choice(["out", "in", "both"])}
                 if rng.random() < 0.5:

@@ -10,9 +10,6 @@ def build(edges, n=None, props=None):
     return graph_of(n, [(s, t, ty, (props or {}).get(i)) for i, (s, t, ty) in enumerate(edges)])
 
 
-# ---------------------------------------------------------------- hand-worked orders
-
-
 def test_direction_words_and_exact_type_text():
     # Orders are proved against the references below; these spellings and near-miss
     # type texts are not drawn there.
@@ -25,7 +22,8 @@ def test_direction_words_and_exact_type_text():
 # ---------------------------------------------------------------- errors
 
 
-def test_direction_word_is_quoted_in_its_message():
+def test_argument_errors():
+    # The direction word is quoted with escapes; other arguments fail in their conversion.
     g = build([(0, 1, "R")])
     with pytest.raises(ValueError) as e:
         g.k_hop(0, 1, 'Out"\\\t\n\x01')
@@ -35,10 +33,6 @@ def test_direction_word_is_quoted_in_its_message():
     # starts are checked in order, even after a duplicate of a good one
     with pytest.raises(ValueError, match="^node 9 not found$"):
         g.frontier([0, 0, 9, 8], 1)
-
-
-def test_argument_types():
-    g = build([(0, 1, "R")])
     cases = [
         (lambda: g.frontier("01", 1), TypeError, "argument 'starts'"),
         (lambda: g.frontier([0, "1"], 1), TypeError, "argument 'starts'"),
@@ -57,7 +51,7 @@ def test_argument_types():
 # ---------------------------------------------------------------- propagate
 
 
-def test_propagate_weight_and_seed_checks():
+def test_propagate_weight_and_seed_checks_and_conversion():
     for value, tail in (("x", "is not a floating-point value"), (True, "is not a floating-point value"),
                         ("-inf", "must be finite and non-negative"), (-1, "must be finite and non-negative")):
         g = build([(0, 1, "R"), (0, 1, "R")], props={1: {"p\"k": value}})
@@ -74,12 +68,7 @@ def test_propagate_weight_and_seed_checks():
             g.propagate({0: p}, 1)
     assert g.propagate({0: -0.0, 1: 2}, 0) == {0: 0.0, 1: 2.0}
     assert g.propagate({True: 1.0}, 0) == {1: 1.0}
-
-
-def test_propagate_seed_conversion():
     g = build([(0, 1, "R"), (1, 2, "R")])
-    with pytest.raises(TypeError, match="^argument 'seeds': 'list' object cannot be converted to 'PyDict'$"):
-        g.propagate([(0, 1.0)], 1)
     for seeds, exc in (({0.0: 1.0}, TypeError), ({0: "1.0"}, TypeError), ({-1: 1.0}, OverflowError)):
         with pytest.raises(exc):
             g.propagate(seeds, 1)
@@ -95,9 +84,7 @@ def test_propagate_seed_conversion():
 
     seeds = {}
 
-    class Key:
-        """Hashes apart from 0 but names node 0; mutates the dict while converted."""
-
+    class Key:  # hashes apart from 0 but names node 0, and rewrites the dict while converted
         def __init__(self, tag):
             self.tag = tag
 
@@ -204,8 +191,7 @@ def test_random_graphs_before_and_after_compaction(seed):
     for i, (s, t, ty) in enumerate(more):
         g.add_edge(s, t, ty, more_props.get(i))
     all_edges = edges + more
-    all_weights = dict(weights)
-    all_weights.update({len(edges) + i: w for i, w in more_weights.items()})
+    all_weights = {**weights, **{len(edges) + i: w for i, w in more_weights.items()}}
     check_against_reference(g, all_edges, all_weights, n2, rng)
 
     # the snapshot taken between still answers as the graph did then
