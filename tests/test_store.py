@@ -218,22 +218,27 @@ def test_catalog_is_backfilled_on_open(db):
     assert len(values) == len(expected_values) + 2
 
 
-# Past 2000 distinct values (in text order "700" and "998" lie beyond them) the check reads
-# both sides in order instead of probing each value; these mutations sit where such a pass
-# could miss them.
-@pytest.mark.parametrize("mutation, missing", [
-    ("DELETE FROM property_values WHERE scope = 'node' AND value_text = '700'", ("node", b"700", "text")),
-    ("DELETE FROM property_values WHERE scope = 'node' AND value_text = '998'", ("node", b"998", "text")),
-    ("DELETE FROM property_values WHERE scope = 'edge'", ("edge", b"0", "text")),
-    # Bytes that are not UTF-8 must not meet the text they would be shown as.
-    ("INSERT INTO node_properties VALUES (9000, 'k', 'int', CAST(X'80' AS TEXT));"
-     "INSERT INTO property_values VALUES ('node', 'k', 'int', '\ufffd')", ("node", b"\x80", "text")),
-    ("INSERT INTO node_properties VALUES (9000, 'k', 'int', X'3737')", ("node", b"77", "blob")),
-    (None, None),
+# Up to 2000 distinct values the check probes each one; past them (in text order "700" and
+# "998" lie beyond) it reads both sides in order. The gaps sit where either could miss them.
+NOT_UTF8 = ("INSERT INTO node_properties VALUES (9000, 'k', 'int', CAST(X'80' AS TEXT));"
+            "INSERT INTO property_values VALUES ('node', 'k', 'int', '\ufffd')", ("node", b"\x80", "text"))
+WITH_NUL = ("INSERT INTO node_properties VALUES (9000, 'k', 'int', CAST(X'610062' AS TEXT))",
+            ("node", b"a\x00b", "text"))
+BLOB = ("INSERT INTO node_properties VALUES (9000, 'k', 'int', X'3737')", ("node", b"77", "blob"))
+
+
+@pytest.mark.parametrize("distinct, mutation, missing", [
+    (3000, "DELETE FROM property_values WHERE scope = 'node' AND value_text = '700'", ("node", b"700", "text")),
+    (3000, "DELETE FROM property_values WHERE scope = 'node' AND value_text = '998'", ("node", b"998", "text")),
+    (3000, "DELETE FROM property_values WHERE scope = 'edge'", ("edge", b"0", "text")),
+    # Bytes that are not UTF-8 must not meet the text they would be shown as, and a stored
+    # NUL byte must not make an intact file unopenable.
+    (3000, *NOT_UTF8), (20, *NOT_UTF8), (3000, *WITH_NUL), (20, *WITH_NUL), (3000, *BLOB), (20, *BLOB),
+    (3000, None, None),
 ])
-def test_catalog_check_over_many_distinct_values(db, mutation, missing):
+def test_catalog_check_finds_every_gap(db, distinct, mutation, missing):
     g = q.Graph(db)
-    g.add_nodes([{"properties": {"k": i}} for i in range(3000)])
+    g.add_nodes([{"properties": {"k": i}} for i in range(distinct)])
     g.add_edges([{"source": i, "target": i + 1, "edge_type": "t", "properties": {"w": i}} for i in range(3)])
     if mutation:
         for statement in mutation.split(";"):
@@ -245,7 +250,7 @@ def test_catalog_check_over_many_distinct_values(db, mutation, missing):
         blocker.execute("BEGIN IMMEDIATE")
         blocker.execute("INSERT INTO traces VALUES (0, '')")
         try:
-            assert q.Graph(db).get_node(2999).properties == {"k": 2999}
+            assert q.Graph(db).get_node(distinct - 1).properties == {"k": distinct - 1}
             g.refresh()
         finally:
             blocker.execute("ROLLBACK")
